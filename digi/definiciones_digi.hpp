@@ -1,0 +1,159 @@
+// `DefinicionesDIGI`: the record types of a DIGI element and the element tables of one file.
+// Loaded elements are kept as views into the file's own bytes, so an element written back
+// is its input bytes, fill included, and a sheet of millions of lines costs one buffer.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "digi/format.hpp"
+
+namespace tarvel::digi {
+inline namespace DefinicionesDIGI {
+
+using TypeCode = std::array<char, 2>;
+using FeatureCode = std::array<char, 7>;
+using AttributeText = std::array<char, 6>;
+using TextPiece = std::array<char, 12>;
+
+inline constexpr TypeCode line_type_code{'C', '='};
+inline constexpr TypeCode text_type_code{'T', '='};
+
+struct ElementHeader {
+    TypeCode type_code{};
+    FeatureCode feature_code{};
+    std::uint8_t attribute_count = 0;
+    std::int16_t item_count = 0;
+
+    bool operator==(const ElementHeader&) const = default;
+};
+
+/// Extent (smallest X, Y, Z, largest X, Y, Z) and three further values.
+struct ElementBlock {
+    std::array<std::int32_t, block_values> values{};
+
+    bool operator==(const ElementBlock&) const = default;
+};
+
+struct Vertex {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t z = 0;
+
+    bool operator==(const Vertex&) const = default;
+};
+
+struct AttributeRecord {
+    std::int16_t tag = 0;
+    std::int32_t value = 0;
+    AttributeText text{};
+
+    bool operator==(const AttributeRecord&) const = default;
+};
+
+[[nodiscard]] ElementHeader decode_header(const std::byte* p) noexcept;
+[[nodiscard]] ElementBlock decode_block(const std::byte* p) noexcept;
+[[nodiscard]] Vertex decode_vertex(const std::byte* p) noexcept;
+[[nodiscard]] AttributeRecord decode_attribute(const std::byte* p) noexcept;
+void encode_header(const ElementHeader& header, std::byte* p) noexcept;
+void encode_block(const ElementBlock& block, std::byte* p) noexcept;
+void encode_vertex(const Vertex& vertex, std::byte* p) noexcept;
+void encode_attribute(const AttributeRecord& attribute, std::byte* p) noexcept;
+
+/// One element of a loaded file, read straight from its bytes. For a line the items are
+/// its vertices; for a text item 0 is the anchor and items 1.. are its 12-byte pieces.
+class ElementView {
+public:
+    ElementView() = default;
+    /// `bytes` must hold exactly one whole element (the loader guarantees it).
+    explicit ElementView(std::span<const std::byte> bytes) noexcept : m_bytes(bytes) {}
+
+    [[nodiscard]] std::span<const std::byte> bytes() const noexcept { return m_bytes; }
+    [[nodiscard]] ElementHeader header() const noexcept { return decode_header(m_bytes.data()); }
+    [[nodiscard]] ElementBlock block() const noexcept {
+        return decode_block(m_bytes.data() + header_bytes);
+    }
+    [[nodiscard]] std::int32_t item_count() const noexcept {
+        return load_i16(m_bytes.data() + item_count_offset);
+    }
+    [[nodiscard]] std::int32_t attribute_count() const noexcept {
+        return static_cast<std::int32_t>(m_bytes[attribute_count_offset]);
+    }
+    /// Item i, 0-based, as a vertex. Precondition: 0 <= i < item_count().
+    [[nodiscard]] Vertex vertex(std::int32_t i) const noexcept {
+        return decode_vertex(item_data(i));
+    }
+    [[nodiscard]] TextPiece text_piece(std::int32_t i) const noexcept;
+    /// Attribute record i, 0-based. Precondition: 0 <= i < attribute_count().
+    [[nodiscard]] AttributeRecord attribute(std::int32_t i) const noexcept;
+    /// The raw bytes of all attribute records, for exact comparison.
+    [[nodiscard]] std::span<const std::byte> attribute_bytes() const noexcept;
+    [[nodiscard]] const std::byte* item_data(std::int32_t i) const noexcept {
+        return m_bytes.data() + header_bytes + block_bytes +
+               item_bytes * static_cast<std::size_t>(i);
+    }
+
+private:
+    std::span<const std::byte> m_bytes;
+};
+
+/// A "C=" element of the input.
+struct LineRecord {
+    std::int64_t file_position = 0; ///< 1-based position of its header in the file
+    std::int32_t length = 0;        ///< bytes of the whole element
+    bool absorbed = false;          ///< set when a join has replaced the line
+};
+
+/// A "T=" element of the input; nothing in the tool changes a text.
+struct TextRecord {
+    std::int64_t file_position = 0;
+    std::int32_t length = 0;
+};
+
+/// The file's bytes, read once; loaded elements point into them.
+class FileBytes {
+public:
+    FileBytes() = default;
+    explicit FileBytes(std::size_t size);
+    /// A private copy of `bytes`.
+    explicit FileBytes(std::span<const std::byte> bytes);
+
+    [[nodiscard]] std::byte* data() noexcept { return m_data.get(); }
+    [[nodiscard]] std::span<const std::byte> span() const noexcept { return {m_data.get(), m_size}; }
+    [[nodiscard]] std::size_t size() const noexcept { return m_size; }
+
+private:
+    std::unique_ptr<std::byte[]> m_data;
+    std::size_t m_size = 0;
+};
+
+/// The line element table and the text element table of one file, in file order.
+struct ElementTables {
+    std::string file_name;
+    FileBytes bytes;
+    std::vector<LineRecord> lines;
+    std::vector<TextRecord> texts;
+
+    [[nodiscard]] ElementView line(std::size_t i) const {
+        const LineRecord& r = lines.at(i);
+        return view(r.file_position, r.length);
+    }
+    [[nodiscard]] ElementView text(std::size_t i) const {
+        const TextRecord& r = texts.at(i);
+        return view(r.file_position, r.length);
+    }
+
+private:
+    [[nodiscard]] ElementView view(std::int64_t file_position, std::int32_t length) const {
+        return ElementView(bytes.span().subspan(static_cast<std::size_t>(file_position - 1),
+                                                static_cast<std::size_t>(length)));
+    }
+};
+
+} // namespace DefinicionesDIGI
+} // namespace tarvel::digi

@@ -1,0 +1,144 @@
+#include "digi/loader.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "digi/errors.hpp"
+
+namespace tarvel::digi {
+namespace {
+
+struct Counts {
+    std::size_t lines = 0;
+    std::size_t texts = 0;
+};
+
+bool is_type(const std::byte* header, const TypeCode& code) {
+    return static_cast<char>(header[0]) == code[0] && static_cast<char>(header[1]) == code[1];
+}
+
+/// Length of the element that starts at `offset`, after checking that its header and body
+/// are in the file and that its counts are sound.
+std::int64_t checked_length(std::span<const std::byte> bytes, std::size_t offset,
+                            const std::string& file_name) {
+    const auto position = static_cast<std::int64_t>(offset) + 1;
+    const std::size_t left = bytes.size() - offset;
+    if (left < header_bytes) {
+        throw FormatError(file_name, position,
+                          "cabecera de elemento incompleta: quedan " + std::to_string(left) +
+                              " bytes de 12");
+    }
+    const std::byte* header = bytes.data() + offset;
+    const std::int32_t items = load_i16(header + item_count_offset);
+    const auto attributes = static_cast<std::int32_t>(header[attribute_count_offset]);
+    if (items < 0) {
+        throw FormatError(file_name, position,
+                          "número de elementos negativo (" + std::to_string(items) + ")");
+    }
+    if (items == 0 && is_type(header, text_type_code)) {
+        throw FormatError(file_name, position, "texto sin vértice de anclaje (número de elementos 0)");
+    }
+    const std::int64_t length = element_length(items, attributes);
+    if (length > static_cast<std::int64_t>(left)) {
+        throw FormatError(file_name, position,
+                          "el elemento anuncia " + std::to_string(items) + " elementos y " +
+                              std::to_string(attributes) + " atributos (" +
+                              std::to_string(length) + " bytes) pero el fichero termina en el byte " +
+                              std::to_string(bytes.size()));
+    }
+    return length;
+}
+
+/// Walks the elements: one is read while the 1-based position of the next unread byte is
+/// smaller than the file length, so a single stray byte at the end is no element.
+template <typename Visit>
+void walk_elements(std::span<const std::byte> bytes, const std::string& file_name, Visit visit) {
+    std::size_t offset = 0;
+    while (offset + 1 < bytes.size()) {
+        const std::int64_t length = checked_length(bytes, offset, file_name);
+        visit(offset, length);
+        offset += static_cast<std::size_t>(length);
+    }
+}
+
+} // namespace
+
+ElementTables load_elements(FileBytes bytes, std::string file_name) {
+    ElementTables tables;
+    tables.file_name = std::move(file_name);
+    tables.bytes = std::move(bytes);
+    const std::span<const std::byte> data = tables.bytes.span();
+
+    Counts counts;
+    walk_elements(data, tables.file_name, [&](std::size_t offset, std::int64_t) {
+        const std::byte* header = data.data() + offset;
+        if (is_type(header, line_type_code)) {
+            ++counts.lines;
+        } else if (is_type(header, text_type_code)) {
+            ++counts.texts;
+        }
+    });
+
+    tables.lines.reserve(counts.lines);
+    tables.texts.reserve(counts.texts);
+    walk_elements(data, tables.file_name, [&](std::size_t offset, std::int64_t length) {
+        const std::byte* header = data.data() + offset;
+        const auto position = static_cast<std::int64_t>(offset) + 1;
+        const auto length32 = static_cast<std::int32_t>(length);
+        if (is_type(header, line_type_code)) {
+            tables.lines.push_back(LineRecord{position, length32, false});
+        } else if (is_type(header, text_type_code)) {
+            tables.texts.push_back(TextRecord{position, length32});
+        }
+    });
+    return tables;
+}
+
+ElementTables load_elements(std::span<const std::byte> bytes, std::string file_name) {
+    return load_elements(FileBytes(bytes), std::move(file_name));
+}
+
+FileBytes read_file(const std::filesystem::path& path) {
+    const std::string name = path.string();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw FileError(name + ": no se puede abrir: " + std::strerror(errno));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        throw FileError(name + ": no se puede leer: " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw FileError(name + ": no es un fichero");
+    }
+    FileBytes bytes(static_cast<std::size_t>(info.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw FileError(name + ": no se puede leer: " + std::strerror(errno));
+        }
+        if (got == 0) {
+            throw FileError(name + ": el fichero se ha acortado durante la lectura");
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return bytes;
+}
+
+ElementTables CargamosFichero(const std::filesystem::path& path) {
+    return load_elements(read_file(path), path.string());
+}
+
+} // namespace tarvel::digi

@@ -1,0 +1,29 @@
+// `CargamosFichero`: reads a DIGI file into the line and text element tables.
+// The file is read once; a counting pass checks every element's framing and sizes the
+// tables, a second pass over the same bytes fills them. Nothing is read past the end.
+#pragma once
+
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "digi/definiciones_digi.hpp"
+
+namespace tarvel::digi {
+
+/// Reads `path` whole and builds its element tables. Throws FileError when the file
+/// cannot be read (missing, a folder, no permission) and FormatError for a bad element.
+[[nodiscard]] ElementTables CargamosFichero(const std::filesystem::path& path);
+
+/// Builds the element tables of `bytes`, which it keeps; `file_name` names them in messages.
+/// Throws FormatError for a negative item count, a "T=" element with item count 0, or an
+/// element (or header) that runs past the end.
+[[nodiscard]] ElementTables load_elements(FileBytes bytes, std::string file_name);
+
+/// Same, on a copy of `bytes`.
+[[nodiscard]] ElementTables load_elements(std::span<const std::byte> bytes, std::string file_name);
+
+/// The whole content of a file, in one read. Throws FileError.
+[[nodiscard]] FileBytes read_file(const std::filesystem::path& path);
+
+} // namespace tarvel::digi

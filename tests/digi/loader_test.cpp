@@ -1,0 +1,136 @@
+#include "digi/loader.hpp"
+
+#include <gtest/gtest.h>
+
+#include "digi/errors.hpp"
+#include "tests/support/digi_builder.hpp"
+
+namespace tarvel::digi {
+namespace {
+
+using testing::attribute;
+using testing::DigiBuilder;
+
+std::vector<std::byte> stray(std::size_t n) { return std::vector<std::byte>(n, std::byte{0x41}); }
+
+TEST(CargamosFichero, LoadsLinesAndTextsInFileOrderAndStepsOverOtherTypes) {
+    DigiBuilder b;
+    b.line("RIO0001", {{0, 0, 0}, {10, 0, 0}}, {attribute(1, 2, "abc")});
+    const auto second = b.next_position();
+    b.element("CX", "OTRO", 3, 1);
+    b.text("TXT", {5, 5, 0}, {"Hola", "mundo"});
+    const auto fourth = b.next_position();
+    b.element("P=", "PUNTO", 1);
+    b.line("RIO0002", {{1, 1, 1}});
+    b.text("TXT", {7, 7, 7}, {});
+    const ElementTables t = load_elements(b.bytes(), "hoja.bin");
+
+    ASSERT_EQ(t.lines.size(), 2u);
+    ASSERT_EQ(t.texts.size(), 2u);
+    EXPECT_EQ(t.lines[0].file_position, 1);
+    EXPECT_EQ(second, 1 + 84); // 48 + 12 x (2 vertices + 1 attribute)
+    EXPECT_EQ(t.texts[0].file_position, second + 48 + 12 * 4);
+    EXPECT_EQ(t.lines[1].file_position, fourth + 60);
+    EXPECT_FALSE(t.lines[0].absorbed);
+
+    const ElementView l0 = t.line(0);
+    EXPECT_EQ(l0.item_count(), 2);
+    EXPECT_EQ(l0.vertex(1), (Vertex{10, 0, 0}));
+    EXPECT_EQ(l0.attribute(0), attribute(1, 2, "abc"));
+    const ElementView t0 = t.text(0);
+    EXPECT_EQ(t0.vertex(0), (Vertex{5, 5, 0}));
+    EXPECT_EQ(std::string(t0.text_piece(2).data(), 12), "mundo       ");
+    EXPECT_EQ(t.text(1).item_count(), 1);
+    EXPECT_EQ(t.line(1).attribute_count(), 0);
+}
+
+TEST(CargamosFichero, EmptyAndOneByteFilesHoldNoElements) {
+    EXPECT_TRUE(load_elements(std::vector<std::byte>{}, "a.bin").lines.empty());
+    const ElementTables t = load_elements(stray(1), "a.bin");
+    EXPECT_TRUE(t.lines.empty());
+    EXPECT_TRUE(t.texts.empty());
+}
+
+TEST(CargamosFichero, OneStrayByteAfterTheLastElementIsIgnored) {
+    DigiBuilder b;
+    b.line("A", {{0, 0, 0}, {1, 1, 1}});
+    b.raw(stray(1));
+    EXPECT_EQ(load_elements(b.bytes(), "a.bin").lines.size(), 1u);
+}
+
+void expect_format_error(const std::vector<std::byte>& bytes, std::int64_t position,
+                         const std::string& detail_part) {
+    try {
+        (void)load_elements(bytes, "dir/hoja12.bin");
+        FAIL() << "no error for an element at byte " << position;
+    } catch (const FormatError& e) {
+        EXPECT_EQ(e.file(), "dir/hoja12.bin");
+        EXPECT_EQ(e.byte_position(), position);
+        const std::string what = e.what();
+        EXPECT_EQ(what.rfind("dir/hoja12.bin: byte " + std::to_string(position) + ": ", 0), 0u)
+            << what;
+        EXPECT_NE(what.find(detail_part), std::string::npos) << what;
+    }
+}
+
+TEST(CargamosFichero, BadElementsFailWithFileAndBytePosition) {
+    DigiBuilder good;
+    good.line("A", {{0, 0, 0}, {1, 1, 1}});
+    const auto at = good.next_position();
+
+    {   // two stray bytes: a header cut short
+        DigiBuilder b = good;
+        b.raw(stray(2));
+        expect_format_error(b.bytes(), at, "cabecera");
+    }
+    {   // a line whose body runs past the end
+        DigiBuilder b = good;
+        b.line("B", {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}});
+        auto bytes = b.bytes();
+        bytes.resize(bytes.size() - 5);
+        expect_format_error(bytes, at, "termina en el byte " + std::to_string(bytes.size()));
+    }
+    {   // a negative item count, in a loaded element and in one stepped over
+        for (const char* type : {"C=", "ZZ", "CQ", "T="}) {
+            DigiBuilder b = good;
+            b.element(type, "X", 0);
+            auto bytes = b.bytes();
+            bytes[static_cast<std::size_t>(at - 1) + 10] = std::byte{0xFF};
+            bytes[static_cast<std::size_t>(at - 1) + 11] = std::byte{0xFF};
+            expect_format_error(bytes, at, "negativo (-1)");
+        }
+    }
+    {   // a text without its anchor
+        DigiBuilder b = good;
+        b.element("T=", "X", 0);
+        expect_format_error(b.bytes(), at, "anclaje");
+    }
+}
+
+TEST(CargamosFichero, ItemCountsUpTo32767AreRead) {
+    std::vector<Vertex> vertices;
+    for (std::int32_t i = 0; i < 32767; ++i) {
+        vertices.push_back({i, -i, i % 7});
+    }
+    DigiBuilder b;
+    b.line("LARGO", vertices);
+    b.text("T", {1, 2, 3}, {"x"});
+    const ElementTables t = load_elements(b.bytes(), "a.bin");
+    ASSERT_EQ(t.lines.size(), 1u);
+    EXPECT_EQ(t.line(0).item_count(), 32767);
+    EXPECT_EQ(t.line(0).vertex(32766), (Vertex{32766, -32766, 32766 % 7}));
+    EXPECT_EQ(t.texts.size(), 1u);
+}
+
+TEST(CargamosFichero, MissingFileAndFolderFailNamingThem) {
+    EXPECT_THROW((void)CargamosFichero("/nonexistent/hoja.bin"), FileError);
+    try {
+        (void)CargamosFichero("/tmp");
+        FAIL();
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("/tmp: ", 0), 0u);
+    }
+}
+
+} // namespace
+} // namespace tarvel::digi

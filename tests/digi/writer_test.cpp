@@ -1,0 +1,114 @@
+#include "digi/writer.hpp"
+
+#include <gtest/gtest.h>
+
+#include "digi/loader.hpp"
+#include "tests/support/digi_builder.hpp"
+
+namespace tarvel::digi {
+namespace {
+
+using testing::attribute;
+using testing::code;
+using testing::DigiBuilder;
+
+std::vector<std::byte> slice(const std::vector<std::byte>& all, std::int64_t position,
+                             std::int64_t length) {
+    const auto begin = all.begin() + (position - 1);
+    return {begin, begin + length};
+}
+
+TEST(EscribimosSalida, EveryElementComesBackByteForByteLinesFirst) {
+    DigiBuilder b;
+    b.text("ROTULO", {1, 2, 3}, {"Rio", "Grande", "del", "Norte"}); // four pieces
+    b.line(code("RIO", '\0'), {{0, 0, 0}, {10, 0, 0}},
+           {attribute(1, -7, "ab", '\0'), attribute(2, 9, "x y"), attribute(-3, 1 << 30, "zzzzzz")});
+    b.element("CX", "OTRO", 2);
+    b.line(code("CARRETE", ' '), {}, {});
+    b.element("Q=", "", 0);
+    b.line("UNO", {{-5, -5, -5}});
+    b.text("T", {9, 9, 9}, {});
+    b.line_with_block(code("RARO"), ElementBlock{{1, 2, 3, 4, 5, 6, 7, 8, 9}},
+                      {{0, 0, 0}, {0, 0, 0}, {3, 3, 3}}, {attribute(0, 0, "")});
+    const auto& input = b.bytes();
+    const ElementTables t = load_elements(input, "a.bin");
+
+    MemorySink out;
+    EscribimosSalida(out, t, true, {});
+    std::vector<std::byte> expected;
+    for (const auto& r : t.lines) {
+        const auto s = slice(input, r.file_position, r.length);
+        expected.insert(expected.end(), s.begin(), s.end());
+    }
+    for (const auto& r : t.texts) {
+        const auto s = slice(input, r.file_position, r.length);
+        expected.insert(expected.end(), s.begin(), s.end());
+    }
+    EXPECT_EQ(t.lines.size(), 4u);
+    EXPECT_EQ(t.texts.size(), 2u);
+    EXPECT_EQ(out.bytes(), expected);
+    // Written again and reloaded, the output is a fixed point.
+    const ElementTables again = load_elements(out.bytes(), "b.bin");
+    MemorySink out2;
+    EscribimosSalida(out2, again, true, {});
+    EXPECT_EQ(out2.bytes(), out.bytes());
+}
+
+TEST(EscribimosSalida, AbsorbedLinesAreSkippedAndJoinedLinesGoBetweenLinesAndTexts) {
+    DigiBuilder b;
+    b.line("A", {{0, 0, 0}, {1, 0, 0}});
+    b.text("T", {0, 0, 0}, {"t"});
+    b.line("B", {{5, 0, 0}, {6, 0, 0}});
+    ElementTables t = load_elements(b.bytes(), "a.bin");
+    t.lines[0].absorbed = true;
+    const auto joined = [](ByteSink& sink) {
+        const std::byte marker[] = {std::byte{'J'}};
+        sink.write(marker);
+    };
+
+    MemorySink all;
+    EscribimosSalida(all, t, true, joined);
+    std::vector<std::byte> expected(t.line(1).bytes().begin(), t.line(1).bytes().end());
+    expected.push_back(std::byte{'J'});
+    expected.insert(expected.end(), t.text(0).bytes().begin(), t.text(0).bytes().end());
+    EXPECT_EQ(all.bytes(), expected);
+
+    MemorySink only_joined;
+    EscribimosSalida(only_joined, t, false, joined);
+    EXPECT_EQ(only_joined.bytes(), std::vector<std::byte>{std::byte{'J'}});
+
+    MemorySink nothing;
+    EscribimosSalida(nothing, t, false, {});
+    EXPECT_TRUE(nothing.bytes().empty());
+}
+
+TEST(EscribimosSalida, EncodersWriteLittleEndianFieldsInOrder) {
+    ElementHeader h{line_type_code, code("AB", '\0'), 1, 1};
+    MemorySink out;
+    const Vertex v{0x01020304, -2, 7};
+    const AttributeRecord a = attribute(0x0102, -1, "abcdef");
+    write_line(out, h, ElementBlock{{-1, 0, 0, 0, 0, 0, 0, 0, 0x7FFFFFFF}}, std::span(&v, 1),
+               std::span(&a, 1));
+    const auto& o = out.bytes();
+    ASSERT_EQ(o.size(), 72u);
+    EXPECT_EQ(o[0], std::byte{'C'});
+    EXPECT_EQ(o[2], std::byte{'A'});
+    EXPECT_EQ(o[4], std::byte{0});
+    EXPECT_EQ(o[9], std::byte{1});
+    EXPECT_EQ(o[10], std::byte{1});
+    EXPECT_EQ(o[11], std::byte{0});
+    EXPECT_EQ(o[12], std::byte{0xFF});
+    EXPECT_EQ(o[47], std::byte{0x7F});
+    EXPECT_EQ(o[48], std::byte{0x04});
+    EXPECT_EQ(o[51], std::byte{0x01});
+    EXPECT_EQ(o[60], std::byte{0x02});
+    EXPECT_EQ(o[61], std::byte{0x01});
+    EXPECT_EQ(o[62], std::byte{0xFF});
+    EXPECT_EQ(o[66], std::byte{'a'});
+    EXPECT_EQ(o[71], std::byte{'f'});
+    EXPECT_THROW(write_line(out, ElementHeader{line_type_code, {}, 0, 2}, {}, std::span(&v, 1), {}),
+                 std::logic_error);
+}
+
+} // namespace
+} // namespace tarvel::digi
