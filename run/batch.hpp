@@ -1,0 +1,37 @@
+// Batch mode: the *.bin files of a folder, processed one by one or several at once,
+// each file's failure kept apart so that the batch goes on.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "run/procesamos_fichero.hpp"
+
+namespace tarvel::run {
+
+/// The *.bin files of `folder` (extension in any case), sorted by name in byte order,
+/// without the names that are the output or error name of another file of the list.
+/// Throws FileError when the folder cannot be listed.
+[[nodiscard]] std::vector<std::filesystem::path> batch_list(const std::filesystem::path& folder);
+
+/// What became of one file of a batch: a summary, or the reason it failed.
+struct FileOutcome {
+    std::filesystem::path input;
+    std::optional<RunSummary> summary;
+    std::string error; ///< the failure message when `summary` is empty
+};
+
+/// Called after each file, from the thread that processed it, in the order files finish.
+using FileDone = std::function<void(std::size_t index, const FileOutcome& outcome)>;
+
+/// Runs every input with `common` (its input and output are set per file: the derived
+/// output name), up to `jobs` files at once. Never throws for a file's failure.
+[[nodiscard]] std::vector<FileOutcome> run_batch(const std::vector<std::filesystem::path>& inputs,
+                                                 const RunSettings& common, unsigned jobs,
+                                                 const FileDone& on_file_done = {});
+
+} // namespace tarvel::run

@@ -1,0 +1,41 @@
+// `ProcesamosFichero`: the whole job on one DIGI file, from explicit settings to the output
+// file, the error file and a summary. The window and the command line both call it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+namespace tarvel::run {
+
+/// Unit of the file's coordinates; it only sizes the error markers.
+enum class Unit { metres, centimetres, millimetres };
+
+/// File units per metre: 1, 100 or 1000.
+[[nodiscard]] std::int32_t unit_factor(Unit unit) noexcept;
+
+struct RunSettings {
+    std::filesystem::path input;
+    std::filesystem::path output; ///< empty: the name derived from the input ("_sal")
+    std::filesystem::path codes;  ///< codes file with direction; empty: no direction check
+    Unit unit = Unit::millimetres;
+    bool all_elements = false; ///< "Salida de Todos los Elementos"
+};
+
+struct RunSummary {
+    std::filesystem::path input;
+    std::filesystem::path output;
+    std::filesystem::path error_file; ///< the error file's name (written only when errors > 0)
+    std::int64_t lines_read = 0;
+    std::int64_t texts_read = 0;
+    std::int64_t joins = 0;
+    std::int64_t lines_written = 0;
+    std::int64_t direction_errors = 0;
+    std::int64_t rings_passed_over = 0;
+    std::int64_t vertex_limit_nodes = 0;
+};
+
+/// Processes one file. Throws a tarvel::Error (RunRefused, FileError, FormatError,
+/// CodesFileError) naming the file; a failed run leaves older outputs as they were.
+RunSummary ProcesamosFichero(const RunSettings& settings);
+
+} // namespace tarvel::run
