@@ -234,6 +234,9 @@ void MainWindow::lay_out() {
         {m_codes_caption, {m_codes_name, m_codes_pick}},
     };
     for (const auto& [caption, field] : files) {
+        // A picker button as narrow as its "..." allows, at any scale.
+        field.second->setFixedWidth(metrics.horizontalAdvance(field.second->text()) +
+                                    metrics.averageCharWidth() * 4);
         form->addWidget(caption, row++, 0, 1, 2);
         form->addWidget(field.first, row, 0);
         form->addWidget(field.second, row++, 1);
