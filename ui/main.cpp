@@ -2,8 +2,11 @@
 // picture of it as FILE and ends (for the documentation).
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPixmap>
 #include <QTimer>
+#include <QTranslator>
 
 #include "ui/dialogs.hpp"
 #include "ui/main_window.hpp"
@@ -12,6 +15,14 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarvel-gui"));
     QApplication::setApplicationVersion(QStringLiteral(TARVEL_VERSION));
+
+    // The window speaks Spanish whatever the desktop's language, so Qt's own buttons and
+    // dialogs do too.
+    QTranslator qt_texts;
+    if (qt_texts.load(QLocale(QLocale::Spanish, QLocale::Spain), QStringLiteral("qtbase"),
+                      QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qt_texts);
+    }
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

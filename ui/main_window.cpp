@@ -257,27 +257,32 @@ void MainWindow::lay_out() {
     window->addStretch(1);
 }
 
+template <typename Handler> void MainWindow::guarded(const Handler& handler) {
+    // No exception may cross the event loop: whatever a handler could not do is told to the
+    // user, and the window stays usable.
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        show_failure(QString::fromUtf8(error.what()));
+    } catch (...) {
+        show_failure(QStringLiteral("error desconocido"));
+    }
+}
+
 void MainWindow::connect_controls() {
-    const auto guarded = [this](void (MainWindow::*slot)()) {
-        return [this, slot] {
-            // No exception may cross the event loop: whatever a handler could not do is
-            // told to the user, and the window stays as it was.
-            try {
-                (this->*slot)();
-            } catch (const std::exception& error) {
-                show_failure(QString::fromUtf8(error.what()));
-            } catch (...) {
-                show_failure(QStringLiteral("error desconocido"));
-            }
-        };
-    };
-    connect(m_input_pick, &QPushButton::clicked, this, guarded(&MainWindow::pick_input));
-    connect(m_output_pick, &QPushButton::clicked, this, guarded(&MainWindow::pick_output));
-    connect(m_codes_pick, &QPushButton::clicked, this, guarded(&MainWindow::pick_codes));
-    connect(m_process, &QPushButton::clicked, this, guarded(&MainWindow::process));
-    connect(&m_runner, &RunThread::file_started, this, &MainWindow::on_file_started);
-    connect(&m_runner, &RunThread::file_done, this, &MainWindow::on_file_done);
-    connect(&m_runner, &RunThread::finished, this, &MainWindow::on_run_finished);
+    connect(m_input_pick, &QPushButton::clicked, this,
+            [this] { guarded([this] { pick_input(); }); });
+    connect(m_output_pick, &QPushButton::clicked, this,
+            [this] { guarded([this] { pick_output(); }); });
+    connect(m_codes_pick, &QPushButton::clicked, this,
+            [this] { guarded([this] { pick_codes(); }); });
+    connect(m_process, &QPushButton::clicked, this, [this] { guarded([this] { process(); }); });
+    connect(&m_runner, &RunThread::file_started, this,
+            [this](int index) { guarded([this, index] { on_file_started(index); }); });
+    connect(&m_runner, &RunThread::file_done, this,
+            [this](int index) { guarded([this, index] { on_file_done(index); }); });
+    connect(&m_runner, &RunThread::finished, this,
+            [this] { guarded([this] { on_run_finished(); }); });
 }
 
 void MainWindow::pick_input() {

@@ -63,6 +63,8 @@ private:
     void on_file_done(int index);
     void on_run_finished();
     void show_failure(const QString& text);
+    /// Runs `handler`, showing any exception it throws in a message box.
+    template <typename Handler> void guarded(const Handler& handler);
 
     Dialogs& m_dialogs;
     RunThread m_runner;

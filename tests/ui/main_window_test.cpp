@@ -272,6 +272,32 @@ TEST_F(MainWindowTest, InputPickerShowsTheFileAndReplacesTheOutputNameByTheDeriv
     EXPECT_EQ(to_path(m_dialogs.pickers[1].folder), sheet.parent_path());
 }
 
+TEST_F(MainWindowTest, InputPickerDerivesTheOutputNameFromTheFileNameOnly) {
+    const fs::path sheet = folder("mapa.final") / "hoja.v2.bin";
+    write_bytes(sheet.string(), two_pieces());
+
+    pick_input(sheet);
+
+    EXPECT_EQ(shown("Text2"), (path("mapa.final") / "hoja_sal.v2.bin").string());
+}
+
+TEST_F(MainWindowTest, InputPickerReportsAFolderThatCannotBeListedAndStaysUsable) {
+    const fs::path missing = path("no_existe") / "hoja.bin";
+
+    pick_input(missing);
+
+    ASSERT_EQ(m_dialogs.messages.size(), 1u);
+    EXPECT_TRUE(m_dialogs.messages[0].warning);
+    EXPECT_EQ(m_dialogs.messages[0].title.toStdString(), "TARVEL");
+    EXPECT_NE(m_dialogs.messages[0].text.toStdString().find("no_existe"), std::string::npos);
+    EXPECT_EQ(shown("Text1"), missing.string());
+    expect_usable();
+
+    // No batch list was built: "Proceso" processes nothing.
+    process_and_wait();
+    EXPECT_EQ(closing_text(), success_text);
+}
+
 TEST_F(MainWindowTest, OutputPickerSetsOnlyTheOutputName) {
     const fs::path sheet = path("hoja.bin");
     write_bytes(sheet.string(), two_pieces());
