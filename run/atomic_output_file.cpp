@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <fcntl.h>
+#include <random>
 #include <unistd.h>
 
 #include "digi/errors.hpp"
@@ -44,7 +44,9 @@ AtomicOutputFile::~AtomicOutputFile() {
 }
 
 void AtomicOutputFile::fail(const std::string& what) const {
-    throw FileError(m_target.string() + ": " + what + ": " + std::strerror(errno));
+    // Taken first: building the message may allocate, and that may change errno.
+    const int error = errno;
+    throw FileError(m_target.string() + ": " + what + ": " + std::strerror(error));
 }
 
 void AtomicOutputFile::discard() noexcept {

@@ -26,7 +26,9 @@ public:
     /// Flushes, syncs and renames the temporary file over the target. Throws FileError.
     void commit();
 
-    [[nodiscard]] const std::filesystem::path& temporary_path() const noexcept { return m_temporary; }
+    [[nodiscard]] const std::filesystem::path& temporary_path() const noexcept {
+        return m_temporary;
+    }
 
 private:
     void flush();

@@ -25,6 +25,10 @@ struct FileOutcome {
     std::string error; ///< the failure message when `summary` is empty
 };
 
+/// Runs one file with `settings` as they are (a chosen output name is kept) and catches its
+/// failure into the outcome.
+[[nodiscard]] FileOutcome run_file(const RunSettings& settings);
+
 /// Called after each file, from the thread that processed it, in the order files finish.
 using FileDone = std::function<void(std::size_t index, const FileOutcome& outcome)>;
 

@@ -1,0 +1,106 @@
+#include "run/atomic_output_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include "digi/errors.hpp"
+#include "tests/run/temp_folder.hpp"
+#include "tests/support/digi_builder.hpp"
+
+namespace tarvel::run {
+namespace {
+
+using testing::bytes_of;
+using testing::read_bytes;
+using testing::TempFolder;
+using testing::write_bytes;
+
+TEST(AtomicOutputFile, CommitReplacesALongerOlderFileCompletely) {
+    TempFolder folder;
+    const auto target = folder / "hoja_sal.bin";
+    write_bytes(target.string(), bytes_of(std::string(5000, 'v')));
+    {
+        AtomicOutputFile out(target);
+        out.write(bytes_of("nuevo"));
+        out.write(bytes_of(""));
+        out.write(bytes_of("!"));
+        // Until the commit the older file is still there, whole.
+        EXPECT_EQ(read_bytes(target.string()).size(), 5000u);
+        out.commit();
+    }
+    EXPECT_EQ(read_bytes(target.string()), bytes_of("nuevo!"));
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"hoja_sal.bin"}));
+}
+
+TEST(AtomicOutputFile, WritesLargerThanItsBufferArriveInOrder) {
+    TempFolder folder;
+    const auto target = folder / "grande.bin";
+    std::string expected;
+    {
+        AtomicOutputFile out(target);
+        for (int i = 0; i < 40; ++i) {
+            // Mostly small pieces, two of them larger than the whole buffer (1 MiB).
+            const std::size_t size = (i == 10 || i == 25) ? (std::size_t{1} << 20) + 13
+                                                          : static_cast<std::size_t>(1000 + i * 97);
+            const std::string piece(size, static_cast<char>('a' + i % 26));
+            expected += piece;
+            out.write(bytes_of(piece));
+        }
+        out.commit();
+    }
+    EXPECT_EQ(read_bytes(target.string()), bytes_of(expected));
+}
+
+TEST(AtomicOutputFile, UncommittedFileLeavesTheOlderOneAndNoTemporary) {
+    TempFolder folder;
+    const auto target = folder / "hoja_sal.bin";
+    write_bytes(target.string(), bytes_of("antiguo"));
+    {
+        AtomicOutputFile out(target);
+        out.write(bytes_of(std::string(3u << 20, 'x')));
+        EXPECT_EQ(out.temporary_path().parent_path(), folder.path());
+        EXPECT_NE(out.temporary_path().extension(), ".bin");
+        EXPECT_TRUE(std::filesystem::exists(out.temporary_path()));
+    }
+    EXPECT_EQ(read_bytes(target.string()), bytes_of("antiguo"));
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"hoja_sal.bin"}));
+}
+
+TEST(AtomicOutputFile, UncommittedNewFileLeavesNothing) {
+    TempFolder folder;
+    {
+        AtomicOutputFile out(folder / "nuevo.bin");
+        out.write(bytes_of("abc"));
+    }
+    EXPECT_TRUE(folder.names().empty());
+}
+
+TEST(AtomicOutputFile, MissingFolderIsAFileErrorNamingTheTarget) {
+    TempFolder folder;
+    const auto target = folder / "no_existe" / "hoja_sal.bin";
+    try {
+        AtomicOutputFile out(target);
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(target.string() + ": ", 0), 0u) << e.what();
+    }
+    EXPECT_TRUE(folder.names().empty());
+}
+
+TEST(AtomicOutputFile, FailedCommitLeavesTheTargetAndNoTemporary) {
+    // A target that is a folder with something in it cannot be replaced by a file.
+    TempFolder folder;
+    const auto target = folder / "hoja_sal.bin";
+    std::filesystem::create_directory(target);
+    write_bytes((target / "dentro").string(), bytes_of("x"));
+    {
+        AtomicOutputFile out(target);
+        out.write(bytes_of("abc"));
+        EXPECT_THROW(out.commit(), FileError);
+    }
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"hoja_sal.bin"}));
+    EXPECT_TRUE(std::filesystem::is_directory(target));
+    EXPECT_EQ(read_bytes((target / "dentro").string()), bytes_of("x"));
+}
+
+} // namespace
+} // namespace tarvel::run

@@ -1,0 +1,165 @@
+#include "run/batch.hpp"
+
+#include <map>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "digi/errors.hpp"
+#include "tests/run/temp_folder.hpp"
+#include "tests/support/digi_builder.hpp"
+#include "tests/support/generator.hpp"
+
+namespace tarvel::run {
+namespace {
+
+using testing::bytes_of;
+using testing::DigiBuilder;
+using testing::read_bytes;
+using testing::TempFolder;
+using testing::write_bytes;
+
+using Bytes = std::vector<std::byte>;
+
+std::vector<std::string> names_of(const std::vector<std::filesystem::path>& paths) {
+    std::vector<std::string> names;
+    for (const auto& path : paths) {
+        names.push_back(path.filename().string());
+    }
+    return names;
+}
+
+Bytes joinable_sheet(std::int32_t shift) {
+    return DigiBuilder{}
+        .line("RIO", {{shift, 0, 0}, {shift + 10, 0, 0}})
+        .line("RIO", {{shift + 10, 0, 0}, {shift + 20, 0, 0}})
+        .bytes();
+}
+
+TEST(BatchList, BinFilesInAnyCaseSortedByBytesWithoutOutputsOfOthers) {
+    TempFolder folder;
+    for (const char* name :
+         {"b.bin", "a.bin", "a_sal.bin", "a_err.bin", "B.BIN", "B_sal.BIN", "c.Bin", "d.txt", "bin",
+          "x_sal.bin", "hoja.v2.bin", "hoja_sal.v2.bin", "hoja_err.v2.bin", "\xC3\xB1u.bin",
+          "Z.bIN", "e.bin.txt", ".tarvel-a_sal.bin.123-456.tmp"}) {
+        write_bytes((folder / name).string(), {});
+    }
+    std::filesystem::create_directory(folder / "carpeta.bin");
+
+    const auto list = batch_list(folder.path());
+    // x_sal.bin stays: there is no x.bin in the folder whose output it would be.
+    EXPECT_EQ(names_of(list),
+              (std::vector<std::string>{"B.BIN", "Z.bIN", "a.bin", "b.bin", "c.Bin", "hoja.v2.bin",
+                                        "x_sal.bin", "\xC3\xB1u.bin"}));
+    for (const auto& path : list) {
+        EXPECT_EQ(path.parent_path(), folder.path());
+    }
+}
+
+TEST(BatchList, OutputsOfOutputsAreLeftOutToo) {
+    TempFolder folder;
+    for (const char* name :
+         {"a.bin", "a_sal.bin", "a_err.bin", "a_sal_sal.bin", "a_sal_err.bin", "a_err_sal.bin"}) {
+        write_bytes((folder / name).string(), {});
+    }
+    EXPECT_EQ(names_of(batch_list(folder.path())), (std::vector<std::string>{"a.bin"}));
+}
+
+TEST(BatchList, FolderThatCannotBeListedIsAFileErrorNamingIt) {
+    TempFolder folder;
+    const auto missing = folder / "no_existe";
+    try {
+        (void)batch_list(missing);
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(missing.string() + ": ", 0), 0u) << e.what();
+    }
+}
+
+TEST(RunBatch, FailedFileIsReportedAndTheOthersAreProcessed) {
+    TempFolder folder;
+    write_bytes((folder / "a.bin").string(), joinable_sheet(0));
+    write_bytes((folder / "b.bin").string(), bytes_of("C=roto"));
+    write_bytes((folder / "c.bin").string(), joinable_sheet(100));
+    const auto inputs = batch_list(folder.path());
+    ASSERT_EQ(inputs.size(), 3u);
+
+    std::mutex mutex;
+    std::map<std::size_t, int> calls;
+    RunSettings common;
+    common.output = folder / "ignorado.bin"; // every file gets its own derived name
+    const auto outcomes = run_batch(inputs, common, 2, [&](std::size_t i, const FileOutcome& o) {
+        const std::lock_guard lock(mutex);
+        ++calls[i];
+        EXPECT_EQ(o.input, inputs.at(i));
+    });
+
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_EQ(calls, (std::map<std::size_t, int>{{0, 1}, {1, 1}, {2, 1}}));
+    ASSERT_TRUE(outcomes[0].summary);
+    EXPECT_EQ(outcomes[0].summary->output, folder / "a_sal.bin");
+    EXPECT_FALSE(outcomes[1].summary);
+    EXPECT_EQ(outcomes[1].input, folder / "b.bin");
+    EXPECT_EQ(outcomes[1].error.rfind((folder / "b.bin").string() + ": byte 1: ", 0), 0u)
+        << outcomes[1].error;
+    ASSERT_TRUE(outcomes[2].summary);
+    EXPECT_EQ(outcomes[2].summary->joins, 1);
+    EXPECT_EQ(folder.names(),
+              (std::set<std::string>{"a.bin", "a_sal.bin", "b.bin", "c.bin", "c_sal.bin"}));
+}
+
+TEST(RunBatch, EmptyListGivesNoOutcomes) {
+    EXPECT_TRUE(run_batch({}, RunSettings{}, 4).empty());
+}
+
+/// Writes the same generated sheets and codes file into a fresh folder, runs the batch with
+/// `jobs` and returns every file of the folder afterwards.
+std::map<std::string, Bytes> batch_result(unsigned jobs) {
+    TempFolder folder;
+    std::vector<std::string> codes;
+    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+        const testing::SmallSheet sheet = testing::generate_small_sheet(seed);
+        write_bytes((folder / ("hoja" + std::to_string(seed) + ".bin")).string(), sheet.bytes);
+        codes.insert(codes.end(), sheet.direction_codes.begin(), sheet.direction_codes.end());
+    }
+    write_bytes((folder / "codigos.CFG").string(), bytes_of(testing::codes_file_content(codes)));
+    RunSettings common;
+    common.codes = folder / "codigos.CFG";
+    common.unit = Unit::centimetres;
+    common.all_elements = true;
+    (void)run_batch(batch_list(folder.path()), common, jobs);
+
+    std::map<std::string, Bytes> files;
+    for (const std::string& name : folder.names()) {
+        files[name] = read_bytes((folder / name).string());
+    }
+    return files;
+}
+
+TEST(RunBatch, SameFilesWhateverTheNumberOfJobs) {
+    const auto one = batch_result(1);
+    EXPECT_GT(one.size(), 13u); // the 12 sheets, the codes file and what the runs wrote
+    EXPECT_EQ(batch_result(2), one);
+    EXPECT_EQ(batch_result(5), one);
+}
+
+TEST(RunBatch, FileWrittenByAnEarlierFileIsReadAfterIt) {
+    // Given by hand, a list may hold a file and its own output; the output is then read
+    // as the earlier file left it, whatever the number of jobs.
+    for (const unsigned jobs : {1u, 2u, 3u}) {
+        TempFolder folder;
+        write_bytes((folder / "a.bin").string(), joinable_sheet(0));
+        write_bytes((folder / "a_sal.bin").string(), joinable_sheet(500));
+        const std::vector<std::filesystem::path> inputs{folder / "a.bin", folder / "a_sal.bin",
+                                                        folder / "a.bin"};
+        const auto outcomes = run_batch(inputs, RunSettings{}, jobs);
+        ASSERT_TRUE(outcomes[1].summary);
+        // a_sal.bin then holds a's single joined line: nothing left to join.
+        EXPECT_EQ(outcomes[1].summary->lines_read, 1) << jobs;
+        EXPECT_EQ(outcomes[1].summary->joins, 0) << jobs;
+        EXPECT_TRUE(read_bytes((folder / "a_sal_sal.bin").string()).empty());
+    }
+}
+
+} // namespace
+} // namespace tarvel::run

@@ -1,0 +1,312 @@
+#include "run/procesamos_fichero.hpp"
+
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "digi/errors.hpp"
+#include "digi/writer.hpp"
+#include "run/error_file.hpp"
+#include "tests/run/temp_folder.hpp"
+#include "tests/support/digi_builder.hpp"
+
+namespace tarvel::run {
+namespace {
+
+using testing::attribute;
+using testing::bytes_of;
+using testing::DigiBuilder;
+using testing::read_bytes;
+using testing::TempFolder;
+using testing::write_bytes;
+
+using Bytes = std::vector<std::byte>;
+
+/// Every file of a folder with its bytes, to check that nothing changed.
+std::map<std::string, Bytes> snapshot(const TempFolder& folder) {
+    std::map<std::string, Bytes> files;
+    for (const std::string& name : folder.names()) {
+        files[name] = read_bytes((folder / name).string());
+    }
+    return files;
+}
+
+const std::vector<digi::AttributeRecord> river_attributes{attribute(7, 42, "CAUCE"),
+                                                          attribute(-1, 0, "", '\0')};
+
+/// The typical sheet: A (0,0)-(10,0) and B (10,0)-(20,0), same code and attributes.
+Bytes typical_sheet() {
+    return DigiBuilder{}
+        .line("RIO0001", {{0, 0, 0}, {10, 0, 0}}, river_attributes)
+        .line("RIO0001", {{10, 0, 0}, {20, 0, 0}}, river_attributes)
+        .bytes();
+}
+
+/// The line the typical sheet joins into: A's header and attributes, the extent of both.
+Bytes typical_joined_line() {
+    return DigiBuilder{}
+        .line("RIO0001", {{0, 0, 0}, {10, 0, 0}, {20, 0, 0}}, river_attributes)
+        .bytes();
+}
+
+/// Two lines of a code with direction meeting end to end at (10, 0).
+Bytes head_to_head_sheet() {
+    return DigiBuilder{}
+        .line("RIO0001", {{0, 0, 0}, {10, 0, 35}})
+        .line("RIO0001", {{20, 0, 0}, {10, 0, 35}})
+        .bytes();
+}
+
+Bytes error_file_bytes(const std::vector<digi::Vertex>& points, Unit unit) {
+    digi::MemorySink sink;
+    GrabamosErrores(sink, points, unit_factor(unit));
+    return sink.bytes();
+}
+
+template <typename Error>
+void expect_refused_leaving_everything(const TempFolder& folder, const RunSettings& settings) {
+    const auto before = snapshot(folder);
+    EXPECT_THROW((void)ProcesamosFichero(settings), Error);
+    EXPECT_EQ(snapshot(folder), before);
+}
+
+TEST(ProcesamosFichero, TypicalSheetJoinsTwoLinesIntoOne) {
+    TempFolder folder;
+    write_bytes((folder / "hoja12.bin").string(), typical_sheet());
+    RunSettings settings;
+    settings.input = folder / "hoja12.bin";
+    const RunSummary summary = ProcesamosFichero(settings);
+
+    EXPECT_EQ(summary.output, folder / "hoja12_sal.bin");
+    EXPECT_EQ(summary.error_file, folder / "hoja12_err.bin");
+    EXPECT_EQ(read_bytes(summary.output.string()), typical_joined_line());
+    // No codes file: no direction errors, so no error file.
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"hoja12.bin", "hoja12_sal.bin"}));
+    EXPECT_EQ(summary.lines_read, 2);
+    EXPECT_EQ(summary.texts_read, 0);
+    EXPECT_EQ(summary.joins, 1);
+    EXPECT_EQ(summary.lines_written, 1);
+    EXPECT_EQ(summary.direction_errors, 0);
+    EXPECT_EQ(summary.rings_passed_over, 0);
+    EXPECT_EQ(summary.vertex_limit_nodes, 0);
+}
+
+TEST(ProcesamosFichero, NothingJoinedWritesAnEmptyOutputOverALongerOne) {
+    TempFolder folder;
+    write_bytes((folder / "hoja.bin").string(), DigiBuilder{}
+                                                    .line("A", {{0, 0, 0}, {10, 0, 0}})
+                                                    .line("B", {{10, 0, 0}, {20, 0, 0}})
+                                                    .text("T", {1, 1, 1}, {"x"})
+                                                    .bytes());
+    write_bytes((folder / "hoja_sal.bin").string(), typical_joined_line());
+    RunSettings settings;
+    settings.input = folder / "hoja.bin";
+    const RunSummary summary = ProcesamosFichero(settings);
+    EXPECT_TRUE(read_bytes((folder / "hoja_sal.bin").string()).empty());
+    EXPECT_EQ(summary.joins, 0);
+    EXPECT_EQ(summary.lines_written, 0);
+    EXPECT_EQ(summary.texts_read, 1);
+}
+
+TEST(ProcesamosFichero, AllElementsWritesLiveLinesThenJoinedLinesThenTexts) {
+    TempFolder folder;
+    DigiBuilder input;
+    input.text("ROTULO", {5, 5, 0}, {"Rio", "Grande"});
+    input.line("RIO0001", {{0, 0, 0}, {10, 0, 0}}, river_attributes);
+    input.line("CAMINO", {{0, 5, 0}, {0, 9, 0}});
+    input.element("Q=", "OTRO", 2);
+    input.line("RIO0001", {{10, 0, 0}, {20, 0, 0}}, river_attributes);
+    input.text("COTA", {1, 2, 3}, {});
+    write_bytes((folder / "hoja.bin").string(), input.bytes());
+
+    RunSettings settings;
+    settings.input = folder / "hoja.bin";
+    settings.all_elements = true;
+    const RunSummary summary = ProcesamosFichero(settings);
+
+    Bytes expected = DigiBuilder{}.line("CAMINO", {{0, 5, 0}, {0, 9, 0}}).bytes();
+    const Bytes joined = typical_joined_line();
+    expected.insert(expected.end(), joined.begin(), joined.end());
+    const Bytes texts = DigiBuilder{}
+                            .text("ROTULO", {5, 5, 0}, {"Rio", "Grande"})
+                            .text("COTA", {1, 2, 3}, {})
+                            .bytes();
+    expected.insert(expected.end(), texts.begin(), texts.end());
+    EXPECT_EQ(read_bytes(summary.output.string()), expected);
+    EXPECT_EQ(summary.lines_read, 3);
+    EXPECT_EQ(summary.texts_read, 2);
+    EXPECT_EQ(summary.lines_written, 2);
+}
+
+TEST(ProcesamosFichero, DirectionErrorGoesToTheErrorFileNamedAfterTheInput) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder / "salida");
+    write_bytes((folder / "hoja12.bin").string(), head_to_head_sheet());
+    write_bytes((folder / "codigos.CFG").string(), bytes_of("RIO0001,1\r\n"));
+    RunSettings settings;
+    settings.input = folder / "hoja12.bin";
+    settings.output = folder / "salida" / "otra.bin";
+    settings.codes = folder / "codigos.CFG";
+    settings.unit = Unit::centimetres;
+    const RunSummary summary = ProcesamosFichero(settings);
+
+    EXPECT_EQ(summary.direction_errors, 1);
+    EXPECT_EQ(summary.joins, 0);
+    EXPECT_EQ(summary.error_file, folder / "hoja12_err.bin");
+    EXPECT_TRUE(read_bytes((folder / "salida" / "otra.bin").string()).empty());
+    EXPECT_EQ(read_bytes((folder / "hoja12_err.bin").string()),
+              error_file_bytes({{10, 0, 35}}, Unit::centimetres));
+    EXPECT_EQ(folder.names(),
+              (std::set<std::string>{"codigos.CFG", "hoja12.bin", "hoja12_err.bin", "salida"}));
+}
+
+TEST(ProcesamosFichero, ErrorFileReplacesALongerOlderOne) {
+    TempFolder folder;
+    write_bytes((folder / "hoja.bin").string(), head_to_head_sheet());
+    write_bytes((folder / "codigos.CFG").string(), bytes_of("RIO0001,1\n"));
+    write_bytes((folder / "hoja_err.bin").string(),
+                error_file_bytes({{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}, Unit::metres));
+    RunSettings settings;
+    settings.input = folder / "hoja.bin";
+    settings.codes = folder / "codigos.CFG";
+    settings.unit = Unit::metres;
+    (void)ProcesamosFichero(settings);
+    EXPECT_EQ(read_bytes((folder / "hoja_err.bin").string()),
+              error_file_bytes({{10, 0, 35}}, Unit::metres));
+}
+
+TEST(ProcesamosFichero, RunWithoutDirectionErrorsLeavesAnOlderErrorFile) {
+    TempFolder folder;
+    write_bytes((folder / "hoja.bin").string(), typical_sheet());
+    const Bytes older = error_file_bytes({{1, 2, 3}}, Unit::metres);
+    write_bytes((folder / "hoja_err.bin").string(), older);
+    write_bytes((folder / "codigos.CFG").string(), bytes_of("RIO0001,1\n"));
+    RunSettings settings;
+    settings.input = folder / "hoja.bin";
+    settings.codes = folder / "codigos.CFG";
+    const RunSummary summary = ProcesamosFichero(settings);
+    EXPECT_EQ(summary.direction_errors, 0);
+    EXPECT_EQ(summary.joins, 1); // head to tail: joined
+    EXPECT_EQ(read_bytes((folder / "hoja_err.bin").string()), older);
+}
+
+TEST(ProcesamosFichero, EmptyCodesFileChecksNoDirection) {
+    TempFolder folder;
+    write_bytes((folder / "hoja.bin").string(), head_to_head_sheet());
+    write_bytes((folder / "vacio.CFG").string(), {});
+    RunSettings settings;
+    settings.input = folder / "hoja.bin";
+    settings.codes = folder / "vacio.CFG";
+    const RunSummary summary = ProcesamosFichero(settings);
+    EXPECT_EQ(summary.direction_errors, 0);
+    EXPECT_EQ(summary.joins, 1);
+    EXPECT_FALSE(std::filesystem::exists(folder / "hoja_err.bin"));
+}
+
+TEST(ProcesamosFichero, OutputThatIsTheInputIsRefused) {
+    TempFolder folder;
+    write_bytes((folder / "hoja.bin").string(), typical_sheet());
+    RunSettings settings;
+    settings.input = folder / "hoja.bin";
+    settings.output = folder / "hoja.bin";
+    expect_refused_leaving_everything<RunRefused>(folder, settings);
+    // Another spelling of the same name, and a second link to the same file.
+    settings.output = folder.path() / "." / "hoja.bin";
+    expect_refused_leaving_everything<RunRefused>(folder, settings);
+    std::filesystem::create_hard_link(folder / "hoja.bin", folder / "enlace.bin");
+    settings.output = folder / "enlace.bin";
+    expect_refused_leaving_everything<RunRefused>(folder, settings);
+}
+
+TEST(ProcesamosFichero, OutputThatIsTheCodesFileIsRefused) {
+    TempFolder folder;
+    write_bytes((folder / "hoja.bin").string(), typical_sheet());
+    write_bytes((folder / "codigos.CFG").string(), bytes_of("RIO0001,1\n"));
+    RunSettings settings;
+    settings.input = folder / "hoja.bin";
+    settings.codes = folder / "codigos.CFG";
+    settings.output = folder / "codigos.CFG";
+    try {
+        (void)ProcesamosFichero(settings);
+        FAIL() << "not refused";
+    } catch (const RunRefused& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(settings.output.string() + ": ", 0), 0u) << e.what();
+    }
+    EXPECT_EQ(read_bytes((folder / "codigos.CFG").string()), bytes_of("RIO0001,1\n"));
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"codigos.CFG", "hoja.bin"}));
+}
+
+TEST(ProcesamosFichero, OutputThatIsTheErrorFileIsRefused) {
+    TempFolder folder;
+    write_bytes((folder / "hoja.bin").string(), head_to_head_sheet());
+    RunSettings settings;
+    settings.input = folder / "hoja.bin";
+    settings.output = folder / "hoja_err.bin";
+    expect_refused_leaving_everything<RunRefused>(folder, settings);
+}
+
+TEST(ProcesamosFichero, FailedRunLeavesOlderFilesExactlyAsTheyWere) {
+    TempFolder folder;
+    // The second element announces more vertices than the file holds.
+    DigiBuilder bad;
+    bad.line("RIO0001", {{0, 0, 0}, {10, 0, 0}});
+    const std::int64_t bad_position = bad.next_position();
+    bad.line("RIO0001", {{10, 0, 0}, {20, 0, 0}});
+    Bytes bytes = bad.bytes();
+    bytes.resize(bytes.size() - 5);
+    write_bytes((folder / "hoja.bin").string(), bytes);
+    write_bytes((folder / "hoja_sal.bin").string(), typical_joined_line());
+    write_bytes((folder / "hoja_err.bin").string(), error_file_bytes({{1, 2, 3}}, Unit::metres));
+    write_bytes((folder / "codigos.CFG").string(), bytes_of("RIO0001,1\n"));
+    RunSettings settings;
+    settings.input = folder / "hoja.bin";
+    settings.codes = folder / "codigos.CFG";
+
+    const auto before = snapshot(folder);
+    try {
+        (void)ProcesamosFichero(settings);
+        FAIL() << "no error";
+    } catch (const FormatError& e) {
+        EXPECT_EQ(e.file(), settings.input.string());
+        EXPECT_EQ(e.byte_position(), bad_position);
+    }
+    EXPECT_EQ(snapshot(folder), before);
+}
+
+TEST(ProcesamosFichero, MissingCodesFileFailsBeforeAnythingIsWritten) {
+    TempFolder folder;
+    write_bytes((folder / "hoja.bin").string(), typical_sheet());
+    write_bytes((folder / "hoja_sal.bin").string(), bytes_of("antiguo"));
+    RunSettings settings;
+    settings.input = folder / "hoja.bin";
+    settings.codes = folder / "no_existe.CFG";
+    expect_refused_leaving_everything<CodesFileError>(folder, settings);
+}
+
+TEST(ProcesamosFichero, MissingInputOrOutputFolderFailsWritingNothing) {
+    TempFolder folder;
+    RunSettings settings;
+    settings.input = folder / "no_existe.bin";
+    expect_refused_leaving_everything<FileError>(folder, settings);
+
+    write_bytes((folder / "hoja.bin").string(), head_to_head_sheet());
+    write_bytes((folder / "codigos.CFG").string(), bytes_of("RIO0001,1\n"));
+    settings.input = folder / "hoja.bin";
+    settings.codes = folder / "codigos.CFG";
+    settings.output = folder / "no_existe" / "salida.bin";
+    // The run has a direction error, yet no error file appears when the output cannot.
+    expect_refused_leaving_everything<FileError>(folder, settings);
+}
+
+TEST(ProcesamosFichero, EmptyInputNameIsRefused) {
+    EXPECT_THROW((void)ProcesamosFichero(RunSettings{}), RunRefused);
+}
+
+TEST(ProcesamosFichero, UnitFactorsAreFileUnitsPerMetre) {
+    EXPECT_EQ(unit_factor(Unit::metres), 1);
+    EXPECT_EQ(unit_factor(Unit::centimetres), 100);
+    EXPECT_EQ(unit_factor(Unit::millimetres), 1000);
+}
+
+} // namespace
+} // namespace tarvel::run
