@@ -1,0 +1,188 @@
+#include "analysis/node_table.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+
+#include "digi/errors.hpp"
+
+namespace tarvel::analysis {
+namespace {
+
+/// Joined lines number after the loaded ones and there are fewer of them, so every line and
+/// node number stays within a signed 32-bit value.
+constexpr std::size_t max_lines = (std::size_t{1} << 30) - 1;
+
+std::uint64_t mix(std::int32_t x, std::int32_t y) noexcept {
+    std::uint64_t z = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(x)) << 32) |
+                      static_cast<std::uint32_t>(y);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
+
+/// Open-addressing index from (X, Y) to node number, used only while building. Slots hold
+/// node numbers; the coordinates are read from the node arrays, so a slot is 4 bytes. With
+/// room for half as many again as the most places possible, probes stay short.
+class PlaceIndex {
+public:
+    PlaceIndex(std::size_t max_places, std::vector<std::int32_t>& xs, std::vector<std::int32_t>& ys)
+        : m_slots(std::max<std::size_t>(16, max_places + max_places / 2), NodeTable::no_node),
+          m_x(xs), m_y(ys) {
+        m_x.reserve(max_places);
+        m_y.reserve(max_places);
+    }
+
+    /// The node at (x, y); a new node, numbered next, when there is none yet.
+    std::int32_t find_or_add(std::int32_t x, std::int32_t y) {
+        std::size_t slot = static_cast<std::size_t>(mix(x, y) % m_slots.size());
+        for (;;) {
+            const std::int32_t node = m_slots[slot];
+            if (node == NodeTable::no_node) {
+                const auto added = static_cast<std::int32_t>(m_x.size());
+                m_x.push_back(x);
+                m_y.push_back(y);
+                m_slots[slot] = added;
+                return added;
+            }
+            const auto i = static_cast<std::size_t>(node);
+            if (m_x[i] == x && m_y[i] == y) {
+                return node;
+            }
+            slot = slot + 1 == m_slots.size() ? 0 : slot + 1;
+        }
+    }
+
+private:
+    std::vector<std::int32_t> m_slots;
+    std::vector<std::int32_t>& m_x;
+    std::vector<std::int32_t>& m_y;
+};
+
+} // namespace
+
+std::int32_t NodeTable::end_count(std::int32_t node) const {
+    const std::size_t i = index(node);
+    if (m_dissolved.at(i) != 0) {
+        return -1;
+    }
+    return m_list_start[i + 1] - m_list_start[i];
+}
+
+std::span<const std::int32_t> NodeTable::element_list(std::int32_t node) const {
+    const std::size_t i = index(node);
+    const auto begin = static_cast<std::size_t>(m_list_start.at(i));
+    const auto end = static_cast<std::size_t>(m_list_start.at(i + 1));
+    return std::span<const std::int32_t>(m_entries).subspan(begin, end - begin);
+}
+
+NodeTable CreamosNodos(const digi::ElementTables& tables) {
+    const std::size_t line_total = tables.lines.size();
+    if (line_total > max_lines) {
+        throw Error(tables.file_name + ": demasiados elementos de línea (" +
+                    std::to_string(line_total) + "); el máximo es " + std::to_string(max_lines));
+    }
+    NodeTable nodes;
+    nodes.m_line_nodes.assign(line_total, {NodeTable::no_node, NodeTable::no_node});
+
+    // Numbering: the index hands out node numbers in the order end points are first met,
+    // which is the order a scan of the nodes for every end point would give.
+    {
+        PlaceIndex places(2 * line_total, nodes.m_x, nodes.m_y);
+        for (std::size_t k = 0; k < line_total; ++k) {
+            const digi::ElementView line = tables.line(k);
+            const std::int32_t n = line.item_count();
+            if (n < 2) {
+                continue;
+            }
+            const digi::Vertex first = line.vertex(0);
+            const digi::Vertex last = line.vertex(n - 1);
+            if (first.x == last.x && first.y == last.y) {
+                continue; // a closed line has no ends to join
+            }
+            nodes.m_line_nodes[k] = {places.find_or_add(first.x, first.y),
+                                     places.find_or_add(last.x, last.y)};
+        }
+    }
+    nodes.m_x.shrink_to_fit();
+    nodes.m_y.shrink_to_fit();
+    const std::size_t node_total = nodes.m_x.size();
+    nodes.m_dissolved.assign(node_total, 0);
+
+    // Element lists, stored one after another: count the ends per node, then place the lines
+    // in table order, vertex 1 before the last vertex, which is the order of registration.
+    std::vector<std::int32_t>& start = nodes.m_list_start;
+    start.assign(node_total + 1, 0);
+    std::size_t entry_total = 0;
+    for (const NodeTable::LineNodes& ends : nodes.m_line_nodes) {
+        for (const std::int32_t node : ends) {
+            if (node != NodeTable::no_node) {
+                ++start[static_cast<std::size_t>(node)];
+                ++entry_total;
+            }
+        }
+    }
+    std::int32_t running = 0;
+    for (std::size_t i = 0; i < node_total; ++i) {
+        const std::int32_t count = start[i];
+        start[i] = running; // first free position of node i while filling
+        running += count;
+    }
+    nodes.m_entries.assign(entry_total, 0);
+    for (std::size_t k = 0; k < line_total; ++k) {
+        for (const std::int32_t node : nodes.m_line_nodes[k]) {
+            if (node != NodeTable::no_node) {
+                const auto i = static_cast<std::size_t>(node);
+                nodes.m_entries[static_cast<std::size_t>(start[i]++)] =
+                    static_cast<std::int32_t>(k);
+            }
+        }
+    }
+    // Each start now marks the end of its node's list: shift by one to get the starts back.
+    for (std::size_t i = node_total; i > 0; --i) {
+        start[i] = start[i - 1];
+    }
+    start[0] = 0;
+
+    // Every join dissolves a node of exactly two ends and numbers one more line: room for
+    // them all now spares copying the table while the node loop runs.
+    std::size_t two_ended = 0;
+    for (std::size_t i = 0; i < node_total; ++i) {
+        two_ended += start[i + 1] - start[i] == 2 ? 1 : 0;
+    }
+    nodes.m_line_nodes.reserve(line_total + two_ended);
+    return nodes;
+}
+
+void CambiamosReferencias(NodeTable& nodes, std::int32_t a, std::int32_t b, std::int32_t nuevo) {
+    if (nuevo != nodes.line_count()) {
+        throw std::logic_error("CambiamosReferencias: the joined line must be numbered next");
+    }
+    // Only the nodes that list a or b can hold them; every other node is unchanged, just as
+    // if every node had been searched.
+    NodeTable::LineNodes renamed{NodeTable::no_node, NodeTable::no_node};
+    std::size_t renamed_count = 0;
+    for (const std::int32_t line : {a, b}) {
+        for (const std::int32_t node : nodes.m_line_nodes.at(NodeTable::index(line))) {
+            if (node == NodeTable::no_node || nodes.end_count(node) <= 0) {
+                continue;
+            }
+            const auto i = NodeTable::index(node);
+            const auto begin = static_cast<std::size_t>(nodes.m_list_start[i]);
+            const auto end = static_cast<std::size_t>(nodes.m_list_start[i + 1]);
+            for (std::size_t e = begin; e < end; ++e) {
+                if (nodes.m_entries[e] == a || nodes.m_entries[e] == b) {
+                    nodes.m_entries[e] = nuevo;
+                    if (renamed_count == renamed.size()) {
+                        throw std::logic_error(
+                            "CambiamosReferencias: a joined line would end at three nodes");
+                    }
+                    renamed[renamed_count++] = node;
+                }
+            }
+        }
+    }
+    nodes.m_line_nodes.push_back(renamed);
+}
+
+} // namespace tarvel::analysis

@@ -1,0 +1,79 @@
+// The node table: every place (X, Y) where a line element begins or ends, numbered in order of
+// first appearance, with the lines that end there. Built once per file by `CreamosNodos`;
+// during the node loop nodes are only dissolved and their lists renamed by
+// `CambiamosReferencias`. Line and node numbers are 0-based.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "digi/definiciones_digi.hpp"
+
+namespace tarvel::analysis {
+
+/// Nodes and their element lists. Lines are numbered as the line element table followed by
+/// the joined lines in the order made: 0 .. loaded - 1 are loaded lines, the rest joined.
+/// Element lists are stored one after another (a node's list never grows; entries are only
+/// renamed), and each line remembers the at most two nodes that list it, so renaming a line
+/// touches those nodes alone.
+class NodeTable {
+public:
+    /// Nodes that list a line; `no_node` where the line has fewer.
+    using LineNodes = std::array<std::int32_t, 2>;
+    static constexpr std::int32_t no_node = -1;
+
+    NodeTable() = default;
+
+    [[nodiscard]] std::int32_t node_count() const noexcept {
+        return static_cast<std::int32_t>(m_x.size());
+    }
+    /// Number of lines known: loaded lines plus joined lines registered so far.
+    [[nodiscard]] std::int32_t line_count() const noexcept {
+        return static_cast<std::int32_t>(m_line_nodes.size());
+    }
+    [[nodiscard]] std::int32_t x(std::int32_t node) const { return m_x.at(index(node)); }
+    [[nodiscard]] std::int32_t y(std::int32_t node) const { return m_y.at(index(node)); }
+    /// Line ends registered at the node, or -1 once a join has dissolved it.
+    [[nodiscard]] std::int32_t end_count(std::int32_t node) const;
+    /// The node's lines in order of registration (a dissolved node keeps its list).
+    [[nodiscard]] std::span<const std::int32_t> element_list(std::int32_t node) const;
+    /// The nodes that listed `line` when it was registered (at most two; both equal for a
+    /// ring closed by a join). One of them may since have been dissolved.
+    [[nodiscard]] LineNodes nodes_of(std::int32_t line) const {
+        return m_line_nodes.at(index(line));
+    }
+
+    /// Dissolves a node by a join: its end count becomes -1, its list stays as it was.
+    void dissolve(std::int32_t node) { m_dissolved.at(index(node)) = 1; }
+
+private:
+    friend NodeTable CreamosNodos(const digi::ElementTables& tables);
+    friend void CambiamosReferencias(NodeTable& nodes, std::int32_t a, std::int32_t b,
+                                     std::int32_t nuevo);
+
+    static std::size_t index(std::int32_t i) { return static_cast<std::size_t>(i); }
+
+    std::vector<std::int32_t> m_x;
+    std::vector<std::int32_t> m_y;
+    std::vector<std::uint8_t> m_dissolved;
+    std::vector<std::int32_t> m_list_start; ///< node i lists m_entries[start[i] .. start[i+1])
+    std::vector<std::int32_t> m_entries;
+    std::vector<LineNodes> m_line_nodes; ///< per line, loaded and joined
+};
+
+/// Builds the node table of the loaded lines. A line gets no node when it has fewer than 2
+/// vertices or when its first and last vertex share X and Y (Z is not compared). Nodes are
+/// numbered in order of first appearance (lines in table order, each line's vertex 1 before
+/// its last vertex) and list their lines in that order, exactly as a scan of the nodes for
+/// every end point would. Throws tarvel::Error when the file has too many lines to number.
+[[nodiscard]] NodeTable CreamosNodos(const digi::ElementTables& tables);
+
+/// Renames the lines `a` and `b` to the joined line `nuevo` in every node that is not
+/// dissolved: each entry equal to a or b becomes nuevo. Dissolved nodes keep their lists.
+/// `nuevo` must be the next line number (nodes.line_count()); it is registered with the nodes
+/// that now list it. Throws std::logic_error when it is not.
+void CambiamosReferencias(NodeTable& nodes, std::int32_t a, std::int32_t b, std::int32_t nuevo);
+
+} // namespace tarvel::analysis
