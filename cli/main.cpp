@@ -1,3 +1,14 @@
+// `tarvel`: the command line. Everything but reading argv and asking whether stderr is a
+// terminal lives in run_cli, where tests reach it.
 #include <iostream>
+#include <string>
+#include <vector>
 
-int main() { return 0; }
+#include <unistd.h>
+
+#include "cli/app.hpp"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return tarvel::cli::run_cli(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+}

@@ -5,19 +5,22 @@
 #include <gtest/gtest.h>
 
 #include "digi/errors.hpp"
-#include "digi/writer.hpp"
-#include "run/error_file.hpp"
+#include "tests/run/sample_sheets.hpp"
 #include "tests/run/temp_folder.hpp"
 #include "tests/support/digi_builder.hpp"
 
 namespace tarvel::run {
 namespace {
 
-using testing::attribute;
 using testing::bytes_of;
 using testing::DigiBuilder;
+using testing::error_file_bytes;
+using testing::head_to_head_sheet;
 using testing::read_bytes;
+using testing::river_attributes;
 using testing::TempFolder;
+using testing::typical_joined_line;
+using testing::typical_sheet;
 using testing::write_bytes;
 
 using Bytes = std::vector<std::byte>;
@@ -29,38 +32,6 @@ std::map<std::string, Bytes> snapshot(const TempFolder& folder) {
         files[name] = read_bytes((folder / name).string());
     }
     return files;
-}
-
-const std::vector<digi::AttributeRecord> river_attributes{attribute(7, 42, "CAUCE"),
-                                                          attribute(-1, 0, "", '\0')};
-
-/// The typical sheet: A (0,0)-(10,0) and B (10,0)-(20,0), same code and attributes.
-Bytes typical_sheet() {
-    return DigiBuilder{}
-        .line("RIO0001", {{0, 0, 0}, {10, 0, 0}}, river_attributes)
-        .line("RIO0001", {{10, 0, 0}, {20, 0, 0}}, river_attributes)
-        .bytes();
-}
-
-/// The line the typical sheet joins into: A's header and attributes, the extent of both.
-Bytes typical_joined_line() {
-    return DigiBuilder{}
-        .line("RIO0001", {{0, 0, 0}, {10, 0, 0}, {20, 0, 0}}, river_attributes)
-        .bytes();
-}
-
-/// Two lines of a code with direction meeting end to end at (10, 0).
-Bytes head_to_head_sheet() {
-    return DigiBuilder{}
-        .line("RIO0001", {{0, 0, 0}, {10, 0, 35}})
-        .line("RIO0001", {{20, 0, 0}, {10, 0, 35}})
-        .bytes();
-}
-
-Bytes error_file_bytes(const std::vector<digi::Vertex>& points, Unit unit) {
-    digi::MemorySink sink;
-    GrabamosErrores(sink, points, unit_factor(unit));
-    return sink.bytes();
 }
 
 template <typename Error>
@@ -112,10 +83,10 @@ TEST(ProcesamosFichero, AllElementsWritesLiveLinesThenJoinedLinesThenTexts) {
     TempFolder folder;
     DigiBuilder input;
     input.text("ROTULO", {5, 5, 0}, {"Rio", "Grande"});
-    input.line("RIO0001", {{0, 0, 0}, {10, 0, 0}}, river_attributes);
+    input.line("RIO0001", {{0, 0, 0}, {10, 0, 0}}, river_attributes());
     input.line("CAMINO", {{0, 5, 0}, {0, 9, 0}});
     input.element("Q=", "OTRO", 2);
-    input.line("RIO0001", {{10, 0, 0}, {20, 0, 0}}, river_attributes);
+    input.line("RIO0001", {{10, 0, 0}, {20, 0, 0}}, river_attributes());
     input.text("COTA", {1, 2, 3}, {});
     write_bytes((folder / "hoja.bin").string(), input.bytes());
 

@@ -1,0 +1,159 @@
+#include "cli/app.hpp"
+
+#include <exception>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <system_error>
+#include <thread>
+
+#include "cli/options.hpp"
+#include "run/batch.hpp"
+#include "run/messages.hpp"
+
+namespace tarvel::cli {
+namespace {
+
+/// What the inputs name once folders are listed: the files to process, in order, and the
+/// folders that could not be listed (failures of their own).
+struct Work {
+    std::vector<std::filesystem::path> files;
+    std::vector<run::FileOutcome> listing_failures;
+    bool has_folder = false;
+};
+
+Work expand_inputs(const Options& options, std::ostream& err) {
+    Work work;
+    for (const std::filesystem::path& input : options.inputs) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(input, error)) {
+            work.files.push_back(input);
+            continue;
+        }
+        work.has_folder = true;
+        try {
+            const std::vector<std::filesystem::path> listed = run::batch_list(input);
+            if (listed.empty() && !options.quiet) {
+                err << input.string() << ": no hay ficheros *.bin en la carpeta\n";
+            }
+            work.files.insert(work.files.end(), listed.begin(), listed.end());
+        } catch (const std::exception& e) {
+            work.listing_failures.push_back(run::FileOutcome{input, std::nullopt, e.what()});
+        }
+    }
+    return work;
+}
+
+/// Prints the summary lines in list order while files finish in any order, with a progress
+/// line on the terminal that is cleared before each summary line.
+class Reporter {
+public:
+    Reporter(std::ostream& out, std::ostream& err, std::size_t total, bool quiet, bool progress)
+        : m_out(out), m_err(err), m_done(total, std::nullopt), m_quiet(quiet),
+          m_progress(progress && !quiet && total > 1) {}
+
+    /// Shows the progress line before the first file, which may take a while.
+    void start() {
+        const std::lock_guard lock(m_mutex);
+        draw_progress();
+    }
+
+    void file_done(std::size_t index, const run::FileOutcome& outcome) {
+        const std::lock_guard lock(m_mutex);
+        m_done.at(index) = outcome;
+        ++m_finished;
+        clear_progress();
+        while (m_next_to_print < m_done.size() && m_done[m_next_to_print]) {
+            const run::FileOutcome& ready = *m_done[m_next_to_print];
+            if (ready.summary && !m_quiet) {
+                m_out << run::summary_line(*ready.summary) << '\n' << std::flush;
+            }
+            ++m_next_to_print;
+        }
+        draw_progress();
+    }
+
+private:
+    void draw_progress() {
+        if (m_progress && m_finished < m_done.size()) {
+            m_err << "Procesados " << m_finished << " de " << m_done.size() << " ficheros"
+                  << std::flush;
+        }
+    }
+
+    void clear_progress() {
+        if (m_progress) {
+            m_err << "\r\033[K" << std::flush;
+        }
+    }
+
+    std::mutex m_mutex;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    std::vector<std::optional<run::FileOutcome>> m_done;
+    std::size_t m_next_to_print = 0;
+    std::size_t m_finished = 0;
+    bool m_quiet;
+    bool m_progress;
+};
+
+int run_options(const Options& options, std::ostream& out, std::ostream& err, bool show_progress) {
+    Work work = expand_inputs(options, err);
+    if (!options.output.empty() && (work.has_folder || options.inputs.size() != 1)) {
+        print_usage_error(err, "--output solo vale con un único fichero de entrada, no con una "
+                               "carpeta");
+        return exit_usage;
+    }
+
+    run::RunSettings common;
+    common.output = options.output;
+    common.codes = options.codes;
+    common.unit = options.unit;
+    common.all_elements = options.all_elements;
+
+    Reporter reporter(out, err, work.files.size(), options.quiet, show_progress);
+    std::vector<run::FileOutcome> outcomes;
+    reporter.start();
+    if (!options.output.empty()) {
+        // One input file with a chosen output name.
+        common.input = work.files.front();
+        outcomes.push_back(run::run_file(common));
+        reporter.file_done(0, outcomes.front());
+    } else {
+        outcomes = run::run_batch(work.files, common, options.jobs,
+                                  [&](std::size_t index, const run::FileOutcome& outcome) {
+                                      reporter.file_done(index, outcome);
+                                  });
+    }
+    // Folders that could not be listed are failures like any file's.
+    outcomes.insert(outcomes.end(), work.listing_failures.begin(), work.listing_failures.end());
+
+    if (run::all_succeeded(outcomes)) {
+        if (!options.quiet) {
+            out << run::proceso_terminado << '\n' << std::flush;
+        }
+        return exit_success;
+    }
+    err << run::closing_message(outcomes) << '\n' << std::flush;
+    return exit_file_failed;
+}
+
+} // namespace
+
+int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+            bool show_progress) {
+    try {
+        const unsigned cores = std::thread::hardware_concurrency();
+        const ParseOutcome parsed = parse_options(args, cores, out, err);
+        if (!parsed.options) {
+            return parsed.exit_code;
+        }
+        return run_options(*parsed.options, out, err, show_progress);
+    } catch (const std::exception& e) {
+        err << "tarvel: " << e.what() << '\n' << std::flush;
+        return exit_file_failed;
+    }
+}
+
+} // namespace tarvel::cli

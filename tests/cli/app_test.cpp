@@ -1,0 +1,122 @@
+#include "cli/app.hpp"
+
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "tests/run/sample_sheets.hpp"
+#include "tests/run/temp_folder.hpp"
+
+namespace tarvel::cli {
+namespace {
+
+using testing::bytes_of;
+using testing::DigiBuilder;
+using testing::TempFolder;
+using testing::write_bytes;
+
+struct Ran {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+Ran run(const std::vector<std::string>& args, bool progress = false) {
+    std::ostringstream out;
+    std::ostringstream err;
+    Ran ran;
+    ran.code = run_cli(args, out, err, progress);
+    ran.out = out.str();
+    ran.err = err.str();
+    return ran;
+}
+
+/// A folder of sheets whose summary lines differ, so their order shows.
+void fill_batch_folder(const TempFolder& folder, int sheets) {
+    for (int i = 0; i < sheets; ++i) {
+        DigiBuilder b;
+        for (int j = 0; j <= i; ++j) {
+            b.line("L", {{j * 10, 0, 0}, {j * 10 + 10, 0, 0}});
+        }
+        write_bytes((folder / ("h" + std::string(1, static_cast<char>('a' + i)) + ".bin")).string(),
+                    b.bytes());
+    }
+}
+
+std::string batch_stdout(const TempFolder& folder, int sheets) {
+    std::string expected;
+    for (int i = 0; i < sheets; ++i) {
+        const std::string name =
+            (folder / ("h" + std::string(1, static_cast<char>('a' + i)))).string();
+        expected += name + ".bin -> " + name + "_sal.bin: líneas leídas " + std::to_string(i + 1) +
+                    ", textos 0, uniones " + std::to_string(i) + ", líneas escritas " +
+                    (i == 0 ? "0" : "1") +
+                    ", errores de sentido 0, anillos omitidos 0, nodos omitidos por límite de "
+                    "vértices 0\n";
+    }
+    return expected + "PROCESO Terminado Correctamente.\n";
+}
+
+TEST(RunCli, SummaryLinesComeInListOrderWhateverTheJobs) {
+    for (const char* jobs : {"1", "3", "8"}) {
+        TempFolder folder;
+        fill_batch_folder(folder, 8);
+        const Ran ran = run({"-j", jobs, folder.path().string()});
+        EXPECT_EQ(ran.code, 0) << ran.err;
+        EXPECT_EQ(ran.out, batch_stdout(folder, 8)) << jobs;
+        EXPECT_TRUE(ran.err.empty()) << ran.err;
+    }
+}
+
+TEST(RunCli, ProgressLineOnlyWhenAskedForDuringABatch) {
+    TempFolder folder;
+    fill_batch_folder(folder, 3);
+    const Ran shown = run({"-j", "1", folder.path().string()}, true);
+    EXPECT_EQ(shown.out, batch_stdout(folder, 3));
+    EXPECT_EQ(shown.err, "Procesados 0 de 3 ficheros"
+                         "\r\033[KProcesados 1 de 3 ficheros"
+                         "\r\033[KProcesados 2 de 3 ficheros"
+                         "\r\033[K");
+    // One file is no batch; quiet shows nothing but errors.
+    EXPECT_TRUE(run({(folder / "ha.bin").string()}, true).err.empty());
+    const Ran quiet = run({"-q", folder.path().string()}, true);
+    EXPECT_TRUE(quiet.err.empty());
+    EXPECT_TRUE(quiet.out.empty());
+    EXPECT_EQ(quiet.code, 0);
+}
+
+TEST(RunCli, FolderWithoutSheetsSaysSoAndSucceeds) {
+    TempFolder folder;
+    write_bytes((folder / "nota.txt").string(), bytes_of("x"));
+    const Ran ran = run({folder.path().string()});
+    EXPECT_EQ(ran.code, 0);
+    EXPECT_EQ(ran.err, folder.path().string() + ": no hay ficheros *.bin en la carpeta\n");
+    EXPECT_EQ(ran.out, "PROCESO Terminado Correctamente.\n");
+}
+
+TEST(RunCli, OutputWithAFolderIsAUsageError) {
+    TempFolder folder;
+    fill_batch_folder(folder, 2);
+    const Ran ran = run({"-o", (folder / "x.bin").string(), folder.path().string()});
+    EXPECT_EQ(ran.code, 2);
+    EXPECT_EQ(ran.err.rfind("tarvel: error de uso: ", 0), 0u) << ran.err;
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"ha.bin", "hb.bin"}));
+}
+
+TEST(RunCli, FilesAndFoldersMixInTheOrderGiven) {
+    TempFolder folder;
+    fill_batch_folder(folder, 2);
+    TempFolder other;
+    write_bytes((other / "z.bin").string(), testing::typical_sheet());
+    const Ran ran = run({(other / "z.bin").string(), folder.path().string()});
+    EXPECT_EQ(ran.code, 0) << ran.err;
+    const std::string z = (other / "z").string();
+    EXPECT_EQ(ran.out, z + ".bin -> " + z +
+                           "_sal.bin: líneas leídas 2, textos 0, uniones 1, líneas escritas 1, "
+                           "errores de sentido 0, anillos omitidos 0, nodos omitidos por límite "
+                           "de vértices 0\n" +
+                           batch_stdout(folder, 2));
+}
+
+} // namespace
+} // namespace tarvel::cli
