@@ -12,6 +12,12 @@ bool at_place(const digi::Vertex& v, std::int32_t x, std::int32_t y) noexcept {
     return v.x == x && v.y == y;
 }
 
+/// An end vertex of a loaded line: line * 2, plus 1 for its last vertex.
+digi::Vertex vertex_at(const digi::ElementTables& tables, std::uint32_t ref) {
+    const digi::ElementView line = tables.line(ref >> 1);
+    return line.vertex((ref & 1U) != 0 ? line.item_count() - 1 : 0);
+}
+
 /// Number of places where a vertex repeats the one before it (X, Y and Z).
 std::int64_t adjacent_repeats(const digi::ElementView& line) {
     std::int64_t repeats = 0;
@@ -51,11 +57,15 @@ void emit_loaded(const digi::ElementView& line, bool reversed, Drop drop,
 
 } // namespace
 
-const JoinedLines::Record& JoinedLines::record(std::int32_t line) const {
+std::size_t JoinedLines::slot(std::int32_t line) const {
     if (line < m_loaded) {
         throw std::out_of_range("JoinedLines: line " + std::to_string(line) + " is not joined");
     }
-    return m_lines.at(static_cast<std::size_t>(line - m_loaded));
+    return static_cast<std::size_t>(line - m_loaded);
+}
+
+const JoinedLines::Record& JoinedLines::record(std::int32_t line) const {
+    return m_lines.at(slot(line));
 }
 
 bool JoinedLines::absorbed(std::int32_t line) const {
@@ -63,8 +73,7 @@ bool JoinedLines::absorbed(std::int32_t line) const {
 }
 
 void JoinedLines::absorb(std::int32_t line) {
-    (void)record(line); // checks that the line is a joined one
-    Record& r = m_lines[static_cast<std::size_t>(line - m_loaded)];
+    Record& r = m_lines.at(slot(line));
     if ((r.flags & absorbed_flag) == 0) {
         r.flags = static_cast<std::uint8_t>(r.flags | absorbed_flag);
         --m_live;
@@ -85,15 +94,6 @@ JoinedLines::EndRef JoinedLines::end_ref(std::int32_t line, bool last) const {
     }
     return static_cast<EndRef>(line) * 2 + (last ? 1U : 0U);
 }
-
-namespace {
-
-digi::Vertex vertex_at(const digi::ElementTables& tables, std::uint32_t ref) {
-    const digi::ElementView line = tables.line(ref >> 1);
-    return line.vertex((ref & 1U) != 0 ? line.item_count() - 1 : 0);
-}
-
-} // namespace
 
 digi::Vertex JoinedLines::start_vertex(const digi::ElementTables& tables, std::int32_t line) const {
     return vertex_at(tables, end_ref(line, false));
@@ -159,14 +159,16 @@ std::int32_t JoinedLines::add(const JoinPlan& plan) {
 
 void JoinedLines::build(const digi::ElementTables& tables, std::int32_t line,
                         std::vector<digi::Vertex>& out) const {
-    // A joined line is its first line (oriented) followed by its second line (oriented, each
-    // vertex dropped that repeats the one placed before), the whole possibly turned round.
-    // Emitting a line with "first only" dropping puts out its list as it stands, after a
-    // vertex it may repeat; "all" dropping also removes its internal repeats. Turned round,
-    // the second line comes first: its list has no internal repeats and does not start with
-    // the joining point, so "all" dropping reproduces it, and the first line after it starts
-    // with the joining point, which differs from the second line's vertex before it. Chains
-    // run tens of thousands of joins deep, hence an explicit stack.
+    // A joined line's list is F (its first line, oriented) then S (its second line, oriented,
+    // less every vertex that repeats the one placed before it), or that list turned round.
+    // A line is emitted "first only" (its list as it stands, its first vertex dropped when it
+    // repeats the last vertex out) or "all" (every vertex dropped that repeats the one before
+    // it). F is emitted the way its joined line is, and S "all", which is how it was placed.
+    // Turned round, S comes first, reversed: it holds no repeats and does not start with the
+    // joining point, so "all" gives it exactly, apart from a run equal to the joining point
+    // that S had dropped at its start and that now comes out once at the end; F, reversed,
+    // starts with that same vertex and drops it. Chains run tens of thousands of joins deep,
+    // hence an explicit stack rather than recursion.
     out.clear();
     std::vector<Task> stack{{line, false, Drop::first_only}};
     while (!stack.empty()) {

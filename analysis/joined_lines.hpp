@@ -107,6 +107,8 @@ private:
     static constexpr std::uint8_t whole_reversed_flag = 4;
     static constexpr std::uint8_t absorbed_flag = 8;
 
+    /// Position of a joined line in m_lines; throws std::out_of_range for a loaded line.
+    [[nodiscard]] std::size_t slot(std::int32_t line) const;
     [[nodiscard]] const Record& record(std::int32_t line) const;
     [[nodiscard]] EndRef end_ref(std::int32_t line, bool last) const;
     void build(const digi::ElementTables& tables, std::int32_t line,
