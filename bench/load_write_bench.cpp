@@ -1,0 +1,63 @@
+// How fast a sheet is loaded and written back, beside a plain copy of the same file.
+// Usage: tarvel-bench-load-write [LINES...]   (default: 100000 1000000)
+
+#include <iostream>
+#include <vector>
+
+#include "bench/measure.hpp"
+#include "digi/loader.hpp"
+#include "digi/writer.hpp"
+#include "run/atomic_output_file.hpp"
+#include "tests/support/generator.hpp"
+
+namespace {
+
+using namespace tarvel;
+
+std::filesystem::path make_sheet(const std::filesystem::path& folder, std::int64_t lines) {
+    const auto path = folder / ("hoja_" + std::to_string(lines) + ".bin");
+    run::AtomicOutputFile out(path);
+    testing::LargeSheetOptions options;
+    options.lines = lines;
+    (void)testing::write_large_sheet(42, options, out);
+    out.commit();
+    return path;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::int64_t> sizes;
+    for (int i = 1; i < argc; ++i) {
+        sizes.push_back(std::stoll(argv[i]));
+    }
+    if (sizes.empty()) {
+        sizes = {100'000, 1'000'000};
+    }
+    const auto folder = bench::scratch_folder("load-write");
+    std::cout << "lines      MB      copy MB/s  load MB/s  write MB/s  load+write MB/s  "
+                 "(load+write)/copy\n";
+    for (const std::int64_t lines : sizes) {
+        const auto sheet = make_sheet(folder, lines);
+        const auto size = static_cast<std::int64_t>(std::filesystem::file_size(sheet));
+        const auto target = folder / "salida.bin";
+        const auto copy = bench::measure_in_child([&] { bench::plain_copy(sheet, target); });
+        const auto load = bench::measure_in_child([&] { (void)digi::CargamosFichero(sheet); });
+        const auto both = bench::measure_in_child([&] {
+            const digi::ElementTables tables = digi::CargamosFichero(sheet);
+            run::AtomicOutputFile out(target);
+            digi::EscribimosSalida(out, tables, true, {});
+            out.commit();
+        });
+        const double mb = static_cast<double>(size) / (1024.0 * 1024.0);
+        const double write_seconds = both.seconds - load.seconds;
+        std::cout << lines << "  " << bench::megabytes(size) << "  "
+                  << bench::fixed(mb / copy.seconds, 0) << "  "
+                  << bench::fixed(mb / load.seconds, 0) << "  "
+                  << bench::fixed(write_seconds > 0 ? mb / write_seconds : 0.0, 0) << "  "
+                  << bench::fixed(mb / both.seconds, 0) << "  "
+                  << bench::fixed(both.seconds / copy.seconds, 2) << "\n";
+    }
+    std::filesystem::remove_all(folder);
+    return 0;
+}

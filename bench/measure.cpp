@@ -1,0 +1,105 @@
+#include "bench/measure.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <iomanip>
+#include <sstream>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarvel::bench {
+
+Measure measure_in_child(const std::function<void()>& work) {
+    std::fflush(nullptr);
+    int pipe_fds[2];
+    if (::pipe(pipe_fds) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        ::close(pipe_fds[0]);
+        int status = 0;
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            work();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "bench: %s\n", e.what());
+            status = 1;
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto written = ::write(pipe_fds[1], &seconds, sizeof seconds);
+        ::_exit(written == sizeof seconds ? status : 1);
+    }
+    ::close(pipe_fds[1]);
+    Measure m;
+    const auto got = ::read(pipe_fds[0], &m.seconds, sizeof m.seconds);
+    ::close(pipe_fds[0]);
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(child, &status, 0, &usage);
+    if (got != sizeof m.seconds || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw std::runtime_error("measured work failed");
+    }
+    m.peak_bytes = static_cast<std::int64_t>(usage.ru_maxrss) * 1024;
+    return m;
+}
+
+void plain_copy(const std::filesystem::path& from, const std::filesystem::path& to) {
+    const int in = ::open(from.c_str(), O_RDONLY);
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0) {
+        throw std::runtime_error("cannot open for the copy");
+    }
+    const auto size = static_cast<std::size_t>(std::filesystem::file_size(from));
+    std::vector<char> buffer(size);
+    std::size_t done = 0;
+    while (done < size) {
+        const auto got = ::read(in, buffer.data() + done, size - done);
+        if (got <= 0) {
+            throw std::runtime_error("copy read failed");
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    done = 0;
+    while (done < size) {
+        const auto put = ::write(out, buffer.data() + done, size - done);
+        if (put <= 0) {
+            throw std::runtime_error("copy write failed");
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    ::fsync(out);
+    ::close(in);
+    ::close(out);
+}
+
+std::filesystem::path scratch_folder(const std::string& name) {
+    const char* base = std::getenv("TARVEL_BENCH_DIR");
+    std::filesystem::path folder =
+        (base != nullptr ? std::filesystem::path(base) : std::filesystem::temp_directory_path()) /
+        ("tarvel-bench-" + name + "-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+std::string fixed(double value, int decimals) {
+    std::ostringstream s;
+    s << std::fixed << std::setprecision(decimals) << value;
+    return s.str();
+}
+
+std::string megabytes(std::int64_t bytes) {
+    return fixed(static_cast<double>(bytes) / (1024.0 * 1024.0), 1);
+}
+
+} // namespace tarvel::bench
