@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "digi/writer.hpp"
 #include "run/procesamos_fichero.hpp"
 #include "tests/model/model.hpp"
 #include "tests/support/digi_builder.hpp"
@@ -96,20 +97,28 @@ protected:
                       bool always_codes = false) {
         Tally tally;
         for (std::uint64_t seed = first; seed < first + static_cast<std::uint64_t>(count); ++seed) {
-            check_sheet(seed, options, settings_for(seed, always_codes), tally);
+            const testing::SmallSheet sheet = testing::generate_small_sheet(seed, options);
+            check_sheet(seed, sheet.bytes, sheet.direction_codes, settings_for(seed, always_codes),
+                        tally);
         }
-        RecordProperty("coverage", tally.summary());
-        std::cout << "[ coverage ] " << tally.summary() << '\n';
-        EXPECT_EQ(tally.mismatches, 0) << tally.summary();
+        report(tally);
         return tally;
     }
 
-    void check_sheet(std::uint64_t seed, const SmallSheetOptions& options, const Settings& settings,
+    /// Shows what the sheets covered and fails on any mismatch.
+    void report(const Tally& tally) {
+        RecordProperty("coverage", tally.summary());
+        std::cout << "[ coverage ] " << tally.summary() << '\n';
+        EXPECT_EQ(tally.mismatches, 0) << tally.summary();
+    }
+
+    /// Runs the engine and the model on one sheet; `seed` names its files and messages.
+    void check_sheet(std::uint64_t seed, const std::vector<std::byte>& bytes,
+                     const std::vector<std::string>& direction_codes, const Settings& settings,
                      Tally& tally) {
-        const testing::SmallSheet sheet = testing::generate_small_sheet(seed, options);
         const std::string stem = "hoja" + std::to_string(seed);
         const fs::path input = m_dir / (stem + ".bin");
-        testing::write_bytes(input.string(), sheet.bytes);
+        testing::write_bytes(input.string(), bytes);
 
         run::RunSettings run_settings;
         run_settings.input = input;
@@ -118,11 +127,11 @@ protected:
         if (settings.codes) {
             run_settings.codes = m_dir / ("sentido" + std::to_string(seed) + ".CFG");
             std::ofstream(run_settings.codes, std::ios::binary)
-                << testing::codes_file_content(sheet.direction_codes);
+                << testing::codes_file_content(direction_codes);
         }
 
         const model::Result expected =
-            model::run(sheet.bytes, settings.codes ? &sheet.direction_codes : nullptr,
+            model::run(bytes, settings.codes ? &direction_codes : nullptr,
                        run::unit_factor(settings.unit), settings.all_elements);
 
         std::ostringstream where;
@@ -275,6 +284,24 @@ TEST_F(EngineVsModel, JoinsAtAndPastTheVertexLimit) {
     const Tally t = check_seeds(8000, 12, o);
     EXPECT_GT(t.limit_nodes, 0);
     EXPECT_GT(t.joins, 0);
+}
+
+TEST_F(EngineVsModel, RealisticSheetsWithEverySetting) {
+    // Larger sheets of chains and branches, as the benchmarks use; a few thousand lines keep
+    // the model's linear scans quick.
+    testing::LargeSheetOptions options;
+    options.lines = 2000;
+    options.reverse_percent = 5;
+    Tally tally;
+    for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+        digi::MemorySink sheet;
+        (void)testing::write_large_sheet(seed, options, sheet);
+        check_sheet(seed, sheet.bytes(), testing::large_sheet_direction_codes(),
+                    settings_for(seed, false), tally);
+    }
+    report(tally);
+    EXPECT_GT(tally.joins, 6 * 1000);
+    EXPECT_GT(tally.error_points, 0);
 }
 
 } // namespace
