@@ -31,6 +31,13 @@ Ran run(const std::vector<std::string>& args, bool progress = false) {
     return ran;
 }
 
+/// "ha", "hb", ...: the name of sheet i of a batch folder, without extension.
+std::string sheet_name(int i) {
+    std::string name = "h";
+    name += static_cast<char>('a' + i);
+    return name;
+}
+
 /// A folder of sheets whose summary lines differ, so their order shows.
 void fill_batch_folder(const TempFolder& folder, int sheets) {
     for (int i = 0; i < sheets; ++i) {
@@ -38,16 +45,14 @@ void fill_batch_folder(const TempFolder& folder, int sheets) {
         for (int j = 0; j <= i; ++j) {
             b.line("L", {{j * 10, 0, 0}, {j * 10 + 10, 0, 0}});
         }
-        write_bytes((folder / ("h" + std::string(1, static_cast<char>('a' + i)) + ".bin")).string(),
-                    b.bytes());
+        write_bytes((folder / (sheet_name(i) + ".bin")).string(), b.bytes());
     }
 }
 
 std::string batch_stdout(const TempFolder& folder, int sheets) {
     std::string expected;
     for (int i = 0; i < sheets; ++i) {
-        const std::string name =
-            (folder / ("h" + std::string(1, static_cast<char>('a' + i)))).string();
+        const std::string name = (folder / sheet_name(i)).string();
         expected += name + ".bin -> " + name + "_sal.bin: líneas leídas " + std::to_string(i + 1) +
                     ", textos 0, uniones " + std::to_string(i) + ", líneas escritas " +
                     (i == 0 ? "0" : "1") +

@@ -9,7 +9,6 @@
 
 #include "tests/run/sample_sheets.hpp"
 #include "tests/run/temp_folder.hpp"
-#include "tests/support/generator.hpp"
 
 namespace tarvel::cli {
 namespace {
@@ -47,7 +46,8 @@ Ran tarvel(const TempFolder& folder, const std::vector<std::string>& args) {
     TempFolder logs;
     std::string command = "cd " + quoted(folder.path().string()) + " && " + quoted(TARVEL_CLI_PATH);
     for (const std::string& arg : args) {
-        command += " " + quoted(arg);
+        command += ' ';
+        command += quoted(arg);
     }
     command += " >" + quoted((logs / "out").string()) + " 2>" + quoted((logs / "err").string()) +
                " </dev/null";
@@ -211,13 +211,7 @@ TEST(TarvelProgram, SameFilesAndLinesWithOneJobOrTwo) {
     std::string out[2];
     for (int run = 0; run < 2; ++run) {
         TempFolder folder;
-        std::vector<std::string> codes;
-        for (std::uint64_t seed = 100; seed < 110; ++seed) {
-            const testing::SmallSheet sheet = testing::generate_small_sheet(seed);
-            write_bytes((folder / ("h" + std::to_string(seed) + ".bin")).string(), sheet.bytes);
-            codes.insert(codes.end(), sheet.direction_codes.begin(), sheet.direction_codes.end());
-        }
-        write_bytes((folder / "c.CFG").string(), bytes_of(testing::codes_file_content(codes)));
+        testing::write_generated_batch(folder, 100, 110, "c.CFG");
         const Ran ran = tarvel(folder, {"-j", run == 0 ? "1" : "2", "-c", "c.CFG", "-u", "m", "."});
         EXPECT_NE(ran.code, 2) << ran.err;
         files[run] = snapshot(folder);

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "digi/errors.hpp"
+#include "tests/run/sample_sheets.hpp"
 #include "tests/run/temp_folder.hpp"
 #include "tests/support/digi_builder.hpp"
-#include "tests/support/generator.hpp"
 
 namespace tarvel::run {
 namespace {
@@ -116,13 +116,7 @@ TEST(RunBatch, EmptyListGivesNoOutcomes) {
 /// `jobs` and returns every file of the folder afterwards.
 std::map<std::string, Bytes> batch_result(unsigned jobs) {
     TempFolder folder;
-    std::vector<std::string> codes;
-    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
-        const testing::SmallSheet sheet = testing::generate_small_sheet(seed);
-        write_bytes((folder / ("hoja" + std::to_string(seed) + ".bin")).string(), sheet.bytes);
-        codes.insert(codes.end(), sheet.direction_codes.begin(), sheet.direction_codes.end());
-    }
-    write_bytes((folder / "codigos.CFG").string(), bytes_of(testing::codes_file_content(codes)));
+    testing::write_generated_batch(folder, 1, 13, "codigos.CFG");
     RunSettings common;
     common.codes = folder / "codigos.CFG";
     common.unit = Unit::centimetres;

@@ -7,7 +7,9 @@
 #include "digi/writer.hpp"
 #include "run/error_file.hpp"
 #include "run/procesamos_fichero.hpp"
+#include "tests/run/temp_folder.hpp"
 #include "tests/support/digi_builder.hpp"
+#include "tests/support/generator.hpp"
 
 namespace tarvel::testing {
 
@@ -45,6 +47,22 @@ inline std::vector<std::byte> error_file_bytes(const std::vector<digi::Vertex>& 
     digi::MemorySink sink;
     run::GrabamosErrores(sink, points, run::unit_factor(unit));
     return sink.bytes();
+}
+
+/// Writes the generated sheets "hojaS.bin" for the seeds S in [first_seed, end_seed) into
+/// `folder`, and `codes_name`, a codes file listing the codes with direction of them all.
+inline void write_generated_batch(const TempFolder& folder, std::uint64_t first_seed,
+                                  std::uint64_t end_seed, const std::string& codes_name) {
+    std::vector<std::string> codes;
+    for (std::uint64_t seed = first_seed; seed < end_seed; ++seed) {
+        const SmallSheet sheet = generate_small_sheet(seed);
+        std::string name = "hoja";
+        name += std::to_string(seed);
+        name += ".bin";
+        write_bytes((folder / name).string(), sheet.bytes);
+        codes.insert(codes.end(), sheet.direction_codes.begin(), sheet.direction_codes.end());
+    }
+    write_bytes((folder / codes_name).string(), bytes_of(codes_file_content(codes)));
 }
 
 } // namespace tarvel::testing
