@@ -14,3 +14,6 @@ build/release/cli/tarvel --codes "$work/sentido.CFG" --units mm "$work/hoja_ejem
 echo
 echo "Ficheros en $work:"
 ls -l "$work"
+echo
+echo "Primera marca de error (72 bytes: \"T=\", \"ERROR\", el punto y el texto \"NoSent\"):"
+od -A d -c -N 72 "$work/hoja_ejemplo_err.bin"
