@@ -1,0 +1,148 @@
+#include "tests/robustness/tarvel_process.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tarvel::testing {
+namespace {
+
+constexpr uid_t nobody = 65534;
+
+[[noreturn]] void fail(const std::string& what) {
+    throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+/// An unnamed file in the temporary folder, gone when closed.
+int anonymous_file() {
+    const int fd = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        fail("cannot create a file for the child's output");
+    }
+    return fd;
+}
+
+std::string read_all(int fd) {
+    std::string text;
+    char buffer[4096];
+    ::lseek(fd, 0, SEEK_SET);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+void close_if_open(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+} // namespace
+
+TarvelProcess::TarvelProcess(const std::vector<std::string>& args, const ProcessOptions& options) {
+    std::vector<std::string> words{TARVEL_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+
+    m_out = anonymous_file();
+    m_err = anonymous_file();
+    m_pid = ::fork();
+    if (m_pid < 0) {
+        fail("cannot start tarvel");
+    }
+    if (m_pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        if (::dup2(m_out, STDOUT_FILENO) < 0 || ::dup2(m_err, STDERR_FILENO) < 0) {
+            ::_exit(126);
+        }
+        if (options.file_size_limit) {
+            const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+                ::_exit(126);
+            }
+        }
+        if (options.as_user) {
+            const gid_t group = *options.as_user;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 ||
+                ::setuid(*options.as_user) != 0) {
+                ::_exit(126);
+            }
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    m_pidfd = static_cast<int>(::syscall(SYS_pidfd_open, m_pid, 0));
+    if (m_pidfd < 0) {
+        fail("cannot watch the tarvel process");
+    }
+}
+
+TarvelProcess::~TarvelProcess() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+    }
+    close_if_open(m_pidfd);
+    close_if_open(m_out);
+    close_if_open(m_err);
+}
+
+ProcessOutcome TarvelProcess::wait() {
+    int status = 0;
+    while (::waitpid(m_pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            fail("cannot wait for tarvel");
+        }
+    }
+    m_pid = -1;
+    ProcessOutcome outcome;
+    if (WIFEXITED(status)) {
+        outcome.exit_code = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        outcome.term_signal = WTERMSIG(status);
+    }
+    outcome.out = read_all(m_out);
+    outcome.err = read_all(m_err);
+    return outcome;
+}
+
+ProcessOutcome run_tarvel(const std::vector<std::string>& args, const ProcessOptions& options) {
+    TarvelProcess process(args, options);
+    return process.wait();
+}
+
+std::optional<uid_t> unprivileged_user() {
+    if (::geteuid() == 0) {
+        return nobody;
+    }
+    return std::nullopt;
+}
+
+std::string describe(const ProcessOutcome& outcome) {
+    std::string text = outcome.term_signal != 0 ? "signal " + std::to_string(outcome.term_signal)
+                                                : "exit " + std::to_string(outcome.exit_code);
+    return text + "\n--- stdout ---\n" + outcome.out + "--- stderr ---\n" + outcome.err;
+}
+
+} // namespace tarvel::testing
