@@ -20,7 +20,6 @@ namespace {
 struct Work {
     std::vector<std::filesystem::path> files;
     std::vector<run::FileOutcome> listing_failures;
-    bool has_folder = false;
 };
 
 Work expand_inputs(const Options& options, std::ostream& err) {
@@ -31,7 +30,6 @@ Work expand_inputs(const Options& options, std::ostream& err) {
             work.files.push_back(input);
             continue;
         }
-        work.has_folder = true;
         try {
             const std::vector<std::filesystem::path> listed = run::batch_list(input);
             if (listed.empty() && !options.quiet) {
@@ -99,12 +97,15 @@ private:
 };
 
 int run_options(const Options& options, std::ostream& out, std::ostream& err, bool show_progress) {
-    Work work = expand_inputs(options, err);
-    if (!options.output.empty() && (work.has_folder || options.inputs.size() != 1)) {
-        print_usage_error(err, "--output solo vale con un único fichero de entrada, no con una "
-                               "carpeta");
-        return exit_usage;
+    if (!options.output.empty()) {
+        std::error_code error;
+        if (options.inputs.size() != 1 || std::filesystem::is_directory(options.inputs[0], error)) {
+            print_usage_error(err, "--output solo vale con un único fichero de entrada, no con "
+                                   "una carpeta");
+            return exit_usage;
+        }
     }
+    Work work = expand_inputs(options, err);
 
     run::RunSettings common;
     common.output = options.output;
