@@ -10,21 +10,7 @@
 #include "run/atomic_output_file.hpp"
 #include "tests/support/generator.hpp"
 
-namespace {
-
 using namespace tarvel;
-
-std::filesystem::path make_sheet(const std::filesystem::path& folder, std::int64_t lines) {
-    const auto path = folder / ("hoja_" + std::to_string(lines) + ".bin");
-    run::AtomicOutputFile out(path);
-    testing::LargeSheetOptions options;
-    options.lines = lines;
-    (void)testing::write_large_sheet(42, options, out);
-    out.commit();
-    return path;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::int64_t> sizes;
@@ -38,7 +24,7 @@ int main(int argc, char** argv) {
     std::cout << "lines      MB      copy MB/s  load MB/s  write MB/s  load+write MB/s  "
                  "(load+write)/copy\n";
     for (const std::int64_t lines : sizes) {
-        const auto sheet = make_sheet(folder, lines);
+        const auto sheet = bench::make_sheet(folder, lines, 42);
         const auto size = static_cast<std::int64_t>(std::filesystem::file_size(sheet));
         const auto target = folder / "salida.bin";
         const auto copy = bench::measure_in_child([&] { bench::plain_copy(sheet, target); });

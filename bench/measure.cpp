@@ -1,5 +1,8 @@
 #include "bench/measure.hpp"
 
+#include "run/atomic_output_file.hpp"
+#include "tests/support/generator.hpp"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +93,17 @@ std::filesystem::path scratch_folder(const std::string& name) {
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     return folder;
+}
+
+std::filesystem::path make_sheet(const std::filesystem::path& folder, std::int64_t lines,
+                                 std::uint64_t seed) {
+    const auto path = folder / ("hoja_" + std::to_string(lines) + ".bin");
+    run::AtomicOutputFile out(path);
+    testing::LargeSheetOptions options;
+    options.lines = lines;
+    (void)testing::write_large_sheet(seed, options, out);
+    out.commit();
+    return path;
 }
 
 std::string fixed(double value, int decimals) {

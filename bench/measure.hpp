@@ -24,6 +24,10 @@ void plain_copy(const std::filesystem::path& from, const std::filesystem::path& 
 /// A fresh folder under the system temporary folder (or $TARVEL_BENCH_DIR).
 std::filesystem::path scratch_folder(const std::string& name);
 
+/// A generated realistic sheet of `lines` lines, written into `folder`.
+std::filesystem::path make_sheet(const std::filesystem::path& folder, std::int64_t lines,
+                                 std::uint64_t seed);
+
 std::string megabytes(std::int64_t bytes);
 std::string fixed(double value, int decimals);
 

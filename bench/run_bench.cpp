@@ -22,16 +22,6 @@ void write_text_file(const std::filesystem::path& path, const std::string& text)
     out.commit();
 }
 
-std::filesystem::path make_sheet(const std::filesystem::path& folder, std::int64_t lines) {
-    const auto path = folder / ("hoja_" + std::to_string(lines) + ".bin");
-    run::AtomicOutputFile out(path);
-    testing::LargeSheetOptions options;
-    options.lines = lines;
-    (void)testing::write_large_sheet(7, options, out);
-    out.commit();
-    return path;
-}
-
 /// 30,000 two-vertex pieces of one line. Stored from the far end back and each piece
 /// running against the chain, every join takes the growing line as its second line and
 /// turns it round: the case where copying at each join would cost the most.
@@ -94,7 +84,7 @@ int main(int argc, char** argv) {
         std::filesystem::remove(chain);
     }
     for (const std::int64_t lines : sizes) {
-        const auto sheet = make_sheet(folder, lines);
+        const auto sheet = bench::make_sheet(folder, lines, 7);
         report(std::to_string(lines) + " lines", sheet, codes, false);
         report(std::to_string(lines) + " lines", sheet, codes, true);
         std::filesystem::remove(sheet);
