@@ -65,18 +65,6 @@ template <typename Widget> Widget* named(Widget* widget, const char* object_name
     return widget;
 }
 
-/// One file processed alone, with the output the user named or the derived one.
-run::FileOutcome run_one(const run::RunSettings& settings) {
-    run::FileOutcome outcome;
-    outcome.input = settings.input;
-    try {
-        outcome.summary = run::ProcesamosFichero(settings);
-    } catch (const std::exception& error) {
-        outcome.error = error.what();
-    }
-    return outcome;
-}
-
 /// The folder a picker opens in: the folder of `shown` when it names a file, else of
 /// `fallback`.
 QString folder_of(const QString& shown, const std::filesystem::path& fallback) {
@@ -358,7 +346,7 @@ void MainWindow::process() {
         }
         m_run_files = {m_input};
         job = [settings](const run::FileDone& done) {
-            std::vector<run::FileOutcome> outcomes{run_one(settings)};
+            std::vector<run::FileOutcome> outcomes{run::run_file(settings)};
             done(0, outcomes.front());
             return outcomes;
         };
