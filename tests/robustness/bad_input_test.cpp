@@ -17,7 +17,6 @@ namespace {
 using fuzz::malformed_sheets;
 using fuzz::MalformedSheet;
 
-const std::vector<std::byte> older_output = bytes_of("salida de una ejecución anterior");
 const std::vector<std::byte> older_errors = bytes_of("errores de una ejecución anterior");
 
 class MalformedSheetRun : public RobustnessTest,
@@ -26,7 +25,7 @@ class MalformedSheetRun : public RobustnessTest,
 TEST_P(MalformedSheetRun, FailsNamingFileAndByteOrSucceedsWithNoElement) {
     const MalformedSheet& sheet = GetParam();
     put("hoja.bin", sheet.bytes);
-    put("hoja_sal.bin", older_output);
+    put("hoja_sal.bin", older_output());
     put("hoja_err.bin", older_errors);
     put_text("sentido.cfg", "RIO0001,1\n");
     const Snapshot before = snapshot(folder.path());
@@ -49,10 +48,7 @@ TEST_P(MalformedSheetRun, FailsNamingFileAndByteOrSucceedsWithNoElement) {
     if (!whole_elements.empty()) {
         whole_elements.pop_back();
     }
-    const std::vector<std::byte>& output =
-        sheet.lines > 0 ? whole_elements : std::vector<std::byte>{};
-    expected["hoja_sal.bin"] =
-        std::string(reinterpret_cast<const char*>(output.data()), output.size());
+    expected["hoja_sal.bin"] = sheet.lines > 0 ? text_of(whole_elements) : "";
     EXPECT_EQ(snapshot(folder.path()), expected);
     EXPECT_TRUE(Contains(run.out, "líneas leídas " + std::to_string(sheet.lines)));
 }
@@ -89,9 +85,7 @@ TEST_F(BadInputBatch, EveryBadSheetIsNamedAndEveryGoodOneWritten) {
             expected[sheet.name + "_sal.bin"] = "";
         }
     }
-    const std::vector<std::byte> joined = joined_pair_output(5);
-    expected["buena_sal.bin"] =
-        std::string(reinterpret_cast<const char*>(joined.data()), joined.size());
+    expected["buena_sal.bin"] = text_of(joined_pair_output(5));
     EXPECT_EQ(snapshot(folder.path()), expected) << names(snapshot(folder.path()));
 }
 

@@ -23,12 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::vector<std::byte> older_output = bytes_of("salida de una ejecución anterior");
-
-std::string text_of(const std::vector<std::byte>& bytes) {
-    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
-}
-
 // ---------------------------------------------------------------------------------------------
 // Inputs
 
@@ -46,7 +40,7 @@ TEST_F(InputGiven, UnreadableInputFailsNamingItAndKeepsTheOlderOutput) {
     const std::optional<uid_t> user = unprivileged_user();
     open_folder_to_everyone();
     put("hoja.bin", joining_pair(0));
-    put("hoja_sal.bin", older_output);
+    put("hoja_sal.bin", older_output());
     fs::permissions(path("hoja.bin"), fs::perms::none, fs::perm_options::replace);
     const Snapshot before = snapshot(folder.path());
 
@@ -104,7 +98,7 @@ using OutputGiven = RobustnessTest;
 TEST_F(OutputGiven, OutputNamingAFolderFailsAndLeavesTheFolderAlone) {
     put("hoja.bin", joining_pair(0));
     fs::create_directory(path("salida"));
-    put("salida/dentro.bin", older_output);
+    put("salida/dentro.bin", older_output());
     const Snapshot before = snapshot(folder.path());
 
     const ProcessOutcome run = run_tarvel({"-o", path("salida"), path("hoja.bin")});
@@ -126,7 +120,7 @@ TEST_F(OutputGiven, OutputInAMissingFolderFailsAndCreatesNoFolder) {
 TEST_F(OutputGiven, ReadOnlyOutputFolderFailsAndKeepsTheOlderOutput) {
     const std::optional<uid_t> user = unprivileged_user();
     put("hoja.bin", joining_pair(0));
-    put("hoja_sal.bin", older_output);
+    put("hoja_sal.bin", older_output());
     // As root a folder's permissions do not stop a write: the run is made as an
     // unprivileged user, who may read the input but not write in the folder.
     fs::permissions(folder.path(),
@@ -209,7 +203,7 @@ TEST_F(OutputGiven, DiskFillingUpDuringTheWriteFailsAndKeepsTheOlderOutput) {
         sheet.line("RIO0001", {{0, 2 * i, 0}, {10, 2 * i, 0}, {20, 2 * i, 0}, {30, 2 * i, 0}});
     }
     put("hoja.bin", sheet.bytes());
-    put("lleno/salida.bin", older_output);
+    put("lleno/salida.bin", older_output());
     const Snapshot before = snapshot(folder.path());
 
     const ProcessOutcome run = run_tarvel({"-a", "-o", path("lleno/salida.bin"), path("hoja.bin")});
@@ -263,7 +257,7 @@ class CodesFileGiven : public RobustnessTest {
 protected:
     void SetUp() override {
         put("hoja.bin", head_to_head_pair());
-        put("hoja_sal.bin", older_output);
+        put("hoja_sal.bin", older_output());
     }
 
     /// Runs with the codes file `name` in metres and checks that the run succeeds with the

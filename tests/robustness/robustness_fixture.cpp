@@ -19,7 +19,7 @@ Snapshot snapshot(const fs::path& folder) {
             snap[name] = "<gone>";
         } else if (S_ISREG(info.st_mode)) {
             const std::vector<std::byte> bytes = read_bytes(entry.path().string());
-            snap[name] = std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            snap[name] = text_of(bytes);
         } else if (S_ISDIR(info.st_mode)) {
             snap[name] = "<folder>";
         } else if (S_ISLNK(info.st_mode)) {
@@ -50,6 +50,14 @@ std::string names(const Snapshot& snap) {
         text += (text.empty() ? "" : ", ") + name;
     }
     return text;
+}
+
+std::string text_of(const std::vector<std::byte>& bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+std::vector<std::byte> older_output() {
+    return bytes_of("salida de una ejecución anterior");
 }
 
 std::vector<std::byte> joining_pair(std::int32_t y) {

@@ -28,6 +28,12 @@ using Snapshot = std::map<std::string, std::string>;
 /// "a, b, c" of the snapshot's names, for messages.
 [[nodiscard]] std::string names(const Snapshot& snap);
 
+/// The bytes of a file as a string, as a snapshot holds them.
+[[nodiscard]] std::string text_of(const std::vector<std::byte>& bytes);
+
+/// Content of an older output that a failed run must leave as it is.
+[[nodiscard]] std::vector<std::byte> older_output();
+
 /// A sheet of two lines of code RIO0001 that meet at (10, y): they join into one line.
 [[nodiscard]] std::vector<std::byte> joining_pair(std::int32_t y);
 

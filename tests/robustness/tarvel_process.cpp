@@ -75,6 +75,11 @@ TarvelProcess::TarvelProcess(const std::vector<std::string>& args, const Process
         if (::dup2(m_out, STDOUT_FILENO) < 0 || ::dup2(m_err, STDERR_FILENO) < 0) {
             ::_exit(126);
         }
+        // A run ended by a signal leaves no core file behind.
+        const rlimit no_core{0, 0};
+        if (::setrlimit(RLIMIT_CORE, &no_core) != 0) {
+            ::_exit(126);
+        }
         if (options.file_size_limit) {
             const rlimit limit{*options.file_size_limit, *options.file_size_limit};
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
