@@ -160,6 +160,22 @@ TEST_F(OutputGiven, DeviceNamedAsOutputIsNotReplaced) {
     EXPECT_EQ(snapshot(folder.path()), before) << names(snapshot(folder.path()));
 }
 
+// The error file cannot take its name (a folder holds it), so the run fails; having failed,
+// it must not have replaced the older output either.
+TEST_F(OutputGiven, ErrorFileNameTakenByAFolderFailsAndKeepsTheOlderOutput) {
+    put("hoja.bin", head_to_head_pair());
+    put_text("sentido.cfg", "RIO0001,1\n");
+    put("hoja_sal.bin", older_output());
+    fs::create_directory(path("hoja_err.bin"));
+    const Snapshot before = snapshot(folder.path());
+
+    const ProcessOutcome run = run_tarvel({"-c", path("sentido.cfg"), path("hoja.bin")});
+
+    EXPECT_EQ(run.exit_code, 1) << describe(run);
+    EXPECT_TRUE(Contains(run.err, path("hoja_err.bin") + ": "));
+    EXPECT_EQ(snapshot(folder.path()), before) << names(snapshot(folder.path()));
+}
+
 /// A small tmpfs mounted in a mount namespace of this process alone, so that it vanishes with
 /// the process whatever happens to the test.
 class SmallDisk {
