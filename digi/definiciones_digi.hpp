@@ -124,11 +124,18 @@ public:
     explicit FileBytes(std::span<const std::byte> bytes);
 
     [[nodiscard]] std::byte* data() noexcept { return m_data.get(); }
-    [[nodiscard]] std::span<const std::byte> span() const noexcept { return {m_data.get(), m_size}; }
+    [[nodiscard]] std::span<const std::byte> span() const noexcept {
+        return {m_data.get(), m_size};
+    }
     [[nodiscard]] std::size_t size() const noexcept { return m_size; }
 
 private:
-    std::unique_ptr<std::byte[]> m_data;
+    /// Large buffers are mapped pages of their own (see the constructor), small ones heap.
+    struct Release {
+        std::size_t mapped_size;
+        void operator()(std::byte* data) const noexcept;
+    };
+    std::unique_ptr<std::byte[], Release> m_data;
     std::size_t m_size = 0;
 };
 
