@@ -29,9 +29,11 @@ void check_loader(std::span<const std::byte> data);
 void check_codes(std::string_view content);
 
 /// The whole job on one sheet in memory. The first byte holds the settings (see
-/// `run_input`), the rest is the DIGI file. The job runs without codes and with codes taken
-/// from the sheet's own feature codes; each time the output and the error file must equal the
-/// literal model's byte for byte, reload cleanly and keep the element counts consistent.
+/// `run_input`), the rest is the DIGI file; when its framing breaks, the loader and the model
+/// must refuse the same element, and the job runs on the whole elements in front of it. The
+/// job runs without codes and with codes taken from the sheet's own feature codes; each time
+/// the output and the error file must equal the literal model's byte for byte, reload cleanly
+/// and keep the element counts consistent.
 void check_run(std::span<const std::byte> data);
 
 /// Settings of one run input.
