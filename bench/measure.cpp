@@ -18,6 +18,13 @@
 namespace tarvel::bench {
 
 Measure measure_in_child(const std::function<void()>& work) {
+    return measure_in_child(std::function<double()>([&] {
+        work();
+        return 0.0;
+    }));
+}
+
+Measure measure_in_child(const std::function<double()>& work) {
     std::fflush(nullptr);
     int pipe_fds[2];
     if (::pipe(pipe_fds) != 0) {
@@ -30,26 +37,29 @@ Measure measure_in_child(const std::function<void()>& work) {
     if (child == 0) {
         ::close(pipe_fds[0]);
         int status = 0;
+        double times[2] = {0, 0};
         const auto start = std::chrono::steady_clock::now();
         try {
-            work();
+            times[1] = work();
         } catch (const std::exception& e) {
             std::fprintf(stderr, "bench: %s\n", e.what());
             status = 1;
         }
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const auto written = ::write(pipe_fds[1], &seconds, sizeof seconds);
-        ::_exit(written == sizeof seconds ? status : 1);
+        times[0] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto written = ::write(pipe_fds[1], times, sizeof times);
+        ::_exit(written == sizeof times ? status : 1);
     }
     ::close(pipe_fds[1]);
     Measure m;
-    const auto got = ::read(pipe_fds[0], &m.seconds, sizeof m.seconds);
+    double times[2] = {0, 0};
+    const auto got = ::read(pipe_fds[0], times, sizeof times);
+    m.seconds = times[0];
+    m.part_seconds = times[1];
     ::close(pipe_fds[0]);
     int status = 0;
     struct rusage usage {};
     ::wait4(child, &status, 0, &usage);
-    if (got != sizeof m.seconds || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (got != sizeof times || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         throw std::runtime_error("measured work failed");
     }
     m.peak_bytes = static_cast<std::int64_t>(usage.ru_maxrss) * 1024;

@@ -12,10 +12,13 @@ namespace tarvel::bench {
 struct Measure {
     double seconds = 0;
     std::int64_t peak_bytes = 0; ///< peak resident memory of the child process
+    double part_seconds = 0;     ///< what `work` returned: the time of a part it timed itself
 };
 
 /// Runs `work` in a forked child and measures it; throws if the child fails.
 Measure measure_in_child(const std::function<void()>& work);
+/// The same, for work that times one part of itself and returns those seconds.
+Measure measure_in_child(const std::function<double()>& work);
 
 /// Reads `from` whole and writes it to `to` with plain read/write calls, then syncs it:
 /// the floor that loading and writing a sheet is compared with.
