@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "digi/errors.hpp"
@@ -21,6 +22,14 @@ std::string unique_suffix() {
 } // namespace
 
 AtomicOutputFile::AtomicOutputFile(std::filesystem::path target) : m_target(std::move(target)) {
+    // Only a regular file may be replaced: a rename would put the output in place of a
+    // folder's name or a device node (as root, /dev/full itself). Checked before anything is
+    // written, so that with two outputs neither is committed when the second cannot be.
+    struct stat info {};
+    if (::stat(m_target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        throw FileError(m_target.string() + ": no se puede escribir: " +
+                        (S_ISDIR(info.st_mode) ? "es una carpeta" : "no es un fichero normal"));
+    }
     const std::filesystem::path folder = m_target.parent_path();
     for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
         m_temporary = folder / (std::string(temporary_prefix) + m_target.filename().string() + "." +

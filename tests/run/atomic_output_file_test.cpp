@@ -86,15 +86,31 @@ TEST(AtomicOutputFile, MissingFolderIsAFileErrorNamingTheTarget) {
     EXPECT_TRUE(folder.names().empty());
 }
 
-TEST(AtomicOutputFile, FailedCommitLeavesTheTargetAndNoTemporary) {
-    // A target that is a folder with something in it cannot be replaced by a file.
+TEST(AtomicOutputFile, TargetThatIsNoRegularFileIsRefusedBeforeAnythingIsWritten) {
     TempFolder folder;
     const auto target = folder / "hoja_sal.bin";
     std::filesystem::create_directory(target);
-    write_bytes((target / "dentro").string(), bytes_of("x"));
+    try {
+        AtomicOutputFile out(target);
+        FAIL() << "a folder was accepted as the target";
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  target.string() + ": no se puede escribir: es una carpeta");
+    }
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"hoja_sal.bin"}));
+    EXPECT_TRUE(std::filesystem::is_directory(target));
+}
+
+TEST(AtomicOutputFile, FailedCommitLeavesTheTargetAndNoTemporary) {
+    // The target turns into a folder with something in it while the output is written:
+    // the rename fails, and the folder stays as it was.
+    TempFolder folder;
+    const auto target = folder / "hoja_sal.bin";
     {
         AtomicOutputFile out(target);
         out.write(bytes_of("abc"));
+        std::filesystem::create_directory(target);
+        write_bytes((target / "dentro").string(), bytes_of("x"));
         EXPECT_THROW(out.commit(), FileError);
     }
     EXPECT_EQ(folder.names(), (std::set<std::string>{"hoja_sal.bin"}));
