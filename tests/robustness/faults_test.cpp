@@ -61,6 +61,18 @@ TEST_F(InputGiven, PathThroughAFileFailsNamingIt) {
     EXPECT_EQ(snapshot(folder.path()), before);
 }
 
+// A named pipe without a writer must not keep the run waiting for good: it is no sheet.
+TEST_F(InputGiven, NamedPipeAsInputFailsWithoutWaitingForAWriter) {
+    ASSERT_EQ(::mkfifo(path("tubo.bin").c_str(), 0666), 0) << std::strerror(errno);
+    const Snapshot before = snapshot(folder.path());
+    TarvelProcess child({path("tubo.bin")});
+    ASSERT_TRUE(child.ends_within(60'000)) << "tarvel waits for a writer on the named pipe";
+    const ProcessOutcome run = child.wait();
+    EXPECT_EQ(run.exit_code, 1) << describe(run);
+    EXPECT_TRUE(Contains(run.err, path("tubo.bin") + ": no es un fichero"));
+    EXPECT_EQ(snapshot(folder.path()), before);
+}
+
 // A folder given as input is batch mode: its *.bin files, not folders named *.bin, not
 // temporaries a killed run left behind.
 TEST_F(InputGiven, FolderGivenAsInputIsABatchOfItsSheets) {
@@ -324,6 +336,17 @@ TEST_F(CodesFileGiven, FolderAsCodesFileFails) {
     const ProcessOutcome run = run_tarvel({"-c", path("codigos"), path("hoja.bin")});
     EXPECT_EQ(run.exit_code, 1) << describe(run);
     EXPECT_TRUE(Contains(run.err, path("codigos") + ": "));
+    EXPECT_EQ(snapshot(folder.path()), before);
+}
+
+TEST_F(CodesFileGiven, NamedPipeAsCodesFileFailsWithoutWaitingForAWriter) {
+    ASSERT_EQ(::mkfifo(path("tubo.cfg").c_str(), 0666), 0) << std::strerror(errno);
+    const Snapshot before = snapshot(folder.path());
+    TarvelProcess child({"-c", path("tubo.cfg"), path("hoja.bin")});
+    ASSERT_TRUE(child.ends_within(60'000)) << "tarvel waits for a writer on the named pipe";
+    const ProcessOutcome run = child.wait();
+    EXPECT_EQ(run.exit_code, 1) << describe(run);
+    EXPECT_TRUE(Contains(run.err, path("tubo.cfg") + ": no es un fichero"));
     EXPECT_EQ(snapshot(folder.path()), before);
 }
 

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -130,6 +131,11 @@ ProcessOutcome TarvelProcess::wait() {
     outcome.out = read_all(m_out);
     outcome.err = read_all(m_err);
     return outcome;
+}
+
+bool TarvelProcess::ends_within(int milliseconds) const {
+    pollfd ended{m_pidfd, POLLIN, 0};
+    return ::poll(&ended, 1, milliseconds) > 0;
 }
 
 ProcessOutcome run_tarvel(const std::vector<std::string>& args, const ProcessOptions& options) {

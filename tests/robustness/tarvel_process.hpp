@@ -41,6 +41,9 @@ public:
     [[nodiscard]] int exit_descriptor() const noexcept { return m_pidfd; }
     /// Waits for the end of the child.
     ProcessOutcome wait();
+    /// Whether the child ends within `milliseconds`: a bound for runs that could block for
+    /// good (the destructor kills a child still running).
+    [[nodiscard]] bool ends_within(int milliseconds) const;
 
 private:
     pid_t m_pid = -1;
