@@ -103,7 +103,9 @@ ElementTables load_elements(std::span<const std::byte> bytes, std::string file_n
 
 FileBytes read_file(const std::filesystem::path& path) {
     const std::string name = path.string();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a named pipe without a writer is refused below as no file instead
+    // of keeping the run waiting for good; reads of a regular file are not affected.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         throw FileError(name + ": no se puede abrir: " + std::strerror(errno));
     }
