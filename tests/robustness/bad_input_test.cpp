@@ -2,6 +2,7 @@
 // a message naming the file and the element's byte, and nothing on disk changes; the edge
 // files that hold no element succeed.
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,15 @@
 #include "tests/fuzz/malformed_sheets.hpp"
 #include "tests/robustness/robustness_fixture.hpp"
 #include "tests/support/digi_builder.hpp"
+
+namespace tarvel::fuzz {
+
+// Names a case in test listings instead of dumping its bytes.
+void PrintTo(const MalformedSheet& sheet, std::ostream* out) {
+    *out << sheet.name;
+}
+
+} // namespace tarvel::fuzz
 
 namespace tarvel::testing {
 namespace {
