@@ -43,7 +43,6 @@ AtomicOutputFile::AtomicOutputFile(std::filesystem::path target) : m_target(std:
     if (m_fd < 0) {
         fail("no se puede crear");
     }
-    m_buffer.reserve(buffer_capacity);
 }
 
 AtomicOutputFile::~AtomicOutputFile() {
