@@ -30,8 +30,15 @@ digi::ElementBlock extent_block(const std::vector<digi::Vertex>& vertices,
                                 std::array<std::int32_t, 3> further) {
     digi::ElementBlock b;
     if (!vertices.empty()) {
-        b.values = {vertices[0].x, vertices[0].y, vertices[0].z,
-                    vertices[0].x, vertices[0].y, vertices[0].z, 0, 0, 0};
+        b.values = {vertices[0].x,
+                    vertices[0].y,
+                    vertices[0].z,
+                    vertices[0].x,
+                    vertices[0].y,
+                    vertices[0].z,
+                    0,
+                    0,
+                    0};
         for (const auto& v : vertices) {
             b.values[0] = std::min(b.values[0], v.x);
             b.values[1] = std::min(b.values[1], v.y);
@@ -47,10 +54,10 @@ digi::ElementBlock extent_block(const std::vector<digi::Vertex>& vertices,
     return b;
 }
 
-DigiBuilder& DigiBuilder::line_with_block(const digi::FeatureCode& feature_code,
+std::vector<std::byte> line_element_bytes(const digi::FeatureCode& feature_code,
                                           const digi::ElementBlock& block,
-                                          const std::vector<digi::Vertex>& vertices,
-                                          const std::vector<digi::AttributeRecord>& attributes) {
+                                          std::span<const digi::Vertex> vertices,
+                                          std::span<const digi::AttributeRecord> attributes) {
     digi::ElementHeader h;
     h.type_code = digi::line_type_code;
     h.feature_code = feature_code;
@@ -58,7 +65,14 @@ DigiBuilder& DigiBuilder::line_with_block(const digi::FeatureCode& feature_code,
     h.item_count = static_cast<std::int16_t>(vertices.size());
     digi::MemorySink sink;
     digi::write_line(sink, h, block, vertices, attributes);
-    return raw(sink.bytes());
+    return sink.bytes();
+}
+
+DigiBuilder& DigiBuilder::line_with_block(const digi::FeatureCode& feature_code,
+                                          const digi::ElementBlock& block,
+                                          const std::vector<digi::Vertex>& vertices,
+                                          const std::vector<digi::AttributeRecord>& attributes) {
+    return raw(line_element_bytes(feature_code, block, vertices, attributes));
 }
 
 DigiBuilder& DigiBuilder::line(const digi::FeatureCode& feature_code,
@@ -98,7 +112,8 @@ DigiBuilder& DigiBuilder::text(std::string_view feature_code, const digi::Vertex
 DigiBuilder& DigiBuilder::element(std::string_view type_code, std::string_view feature_code,
                                   std::int16_t items, std::uint8_t attributes) {
     digi::ElementHeader h;
-    h.type_code = {type_code.size() > 0 ? type_code[0] : ' ', type_code.size() > 1 ? type_code[1] : ' '};
+    h.type_code = {type_code.size() > 0 ? type_code[0] : ' ',
+                   type_code.size() > 1 ? type_code[1] : ' '};
     h.feature_code = code(feature_code);
     h.attribute_count = attributes;
     h.item_count = items;
@@ -123,13 +138,15 @@ std::vector<std::byte> read_bytes(const std::string& path) {
     }
     std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::byte> bytes(chars.size());
-    std::transform(chars.begin(), chars.end(), bytes.begin(), [](char c) { return static_cast<std::byte>(c); });
+    std::transform(chars.begin(), chars.end(), bytes.begin(),
+                   [](char c) { return static_cast<std::byte>(c); });
     return bytes;
 }
 
 void write_bytes(const std::string& path, const std::vector<std::byte>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,14 +21,22 @@ namespace tarvel::testing {
 [[nodiscard]] digi::ElementBlock extent_block(const std::vector<digi::Vertex>& vertices,
                                               std::array<std::int32_t, 3> further = {0, 0, 0});
 
+/// The bytes of one "C=" element; its header counts are those of the lists.
+[[nodiscard]] std::vector<std::byte>
+line_element_bytes(const digi::FeatureCode& feature_code, const digi::ElementBlock& block,
+                   std::span<const digi::Vertex> vertices,
+                   std::span<const digi::AttributeRecord> attributes);
+
 class DigiBuilder {
 public:
     /// A "C=" line; the block is the true extent of its vertices unless given.
-    DigiBuilder& line(const digi::FeatureCode& feature_code, const std::vector<digi::Vertex>& vertices,
+    DigiBuilder& line(const digi::FeatureCode& feature_code,
+                      const std::vector<digi::Vertex>& vertices,
                       const std::vector<digi::AttributeRecord>& attributes = {});
     DigiBuilder& line(std::string_view feature_code, const std::vector<digi::Vertex>& vertices,
                       const std::vector<digi::AttributeRecord>& attributes = {});
-    DigiBuilder& line_with_block(const digi::FeatureCode& feature_code, const digi::ElementBlock& block,
+    DigiBuilder& line_with_block(const digi::FeatureCode& feature_code,
+                                 const digi::ElementBlock& block,
                                  const std::vector<digi::Vertex>& vertices,
                                  const std::vector<digi::AttributeRecord>& attributes = {});
     /// A "T=" text: anchor then one 12-byte piece per string (filled with spaces).

@@ -81,20 +81,6 @@ std::int32_t i32(std::int64_t v) {
     return static_cast<std::int32_t>(v);
 }
 
-std::vector<std::byte> encode_line(const digi::FeatureCode& feature_code,
-                                   const digi::ElementBlock& block,
-                                   std::span<const digi::Vertex> vertices,
-                                   std::span<const digi::AttributeRecord> attributes) {
-    digi::ElementHeader h;
-    h.type_code = digi::line_type_code;
-    h.feature_code = feature_code;
-    h.attribute_count = static_cast<std::uint8_t>(attributes.size());
-    h.item_count = static_cast<std::int16_t>(vertices.size());
-    digi::MemorySink sink;
-    digi::write_line(sink, h, block, vertices, attributes);
-    return sink.bytes();
-}
-
 // ---------------------------------------------------------------------------------------------
 // Small adversarial sheets
 
@@ -388,7 +374,7 @@ void SmallSheetMaker::add_line(const Style& style, std::vector<digi::Vertex> ver
             block.values[k] = m_random.percent(30) ? 0 : i32(m_random.between(-1000, 1000));
         }
     }
-    m_elements.push_back(encode_line(style.code, block, vertices, style.attributes));
+    m_elements.push_back(line_element_bytes(style.code, block, vertices, style.attributes));
     ++m_sheet.lines;
 }
 
