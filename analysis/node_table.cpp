@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 
 namespace tarvel::analysis {
 namespace {

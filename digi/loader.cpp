@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 
 namespace tarvel::digi {
 namespace {

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 
 namespace tarvel::run {
 namespace {

@@ -10,7 +10,7 @@
 #include <system_error>
 #include <thread>
 
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 #include "run/file_identity.hpp"
 #include "run/output_names.hpp"
 

@@ -1,6 +1,6 @@
 #include "run/codes_file.hpp"
 
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 #include "digi/loader.hpp"
 
 namespace tarvel::run {

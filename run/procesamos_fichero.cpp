@@ -6,7 +6,7 @@
 
 #include "analysis/eliminamos_nodos.hpp"
 #include "analysis/node_table.hpp"
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 #include "digi/loader.hpp"
 #include "digi/writer.hpp"
 #include "run/atomic_output_file.hpp"

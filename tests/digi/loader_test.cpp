@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 #include "tests/support/digi_builder.hpp"
 
 namespace tarvel::digi {

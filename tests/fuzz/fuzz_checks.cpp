@@ -9,7 +9,7 @@
 #include "analysis/eliminamos_nodos.hpp"
 #include "analysis/funciones_tarvel.hpp"
 #include "analysis/node_table.hpp"
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 #include "digi/loader.hpp"
 #include "digi/writer.hpp"
 #include "run/codes_file.hpp"

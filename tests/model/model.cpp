@@ -4,7 +4,7 @@
 #include <array>
 #include <limits>
 
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 
 namespace tarvel::model {
 namespace {

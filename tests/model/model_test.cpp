@@ -6,7 +6,7 @@
 
 #include <limits>
 
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 #include "digi/writer.hpp"
 #include "tests/support/digi_builder.hpp"
 

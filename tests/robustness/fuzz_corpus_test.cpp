@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 #include "digi/loader.hpp"
 #include "tests/fuzz/fuzz_checks.hpp"
 #include "tests/fuzz/malformed_sheets.hpp"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 #include "tests/run/sample_sheets.hpp"
 #include "tests/run/temp_folder.hpp"
 #include "tests/support/digi_builder.hpp"

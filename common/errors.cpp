@@ -1,4 +1,4 @@
-#include "digi/errors.hpp"
+#include "common/errors.hpp"
 
 #include <utility>
 

@@ -40,14 +40,8 @@ public:
     using Error::Error;
 };
 
-/// A run that must not start, or a file that cannot be read or written.
+/// A run that must not start: it would write over a file it reads, or lacks its input.
 class RunRefused : public Error {
-public:
-    using Error::Error;
-};
-
-/// A command line or setting that makes no sense.
-class UsageError : public Error {
 public:
     using Error::Error;
 };
