@@ -1,10 +1,12 @@
 #include "run/atomic_output_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
-#include <sys/stat.h>
+#include <set>
 #include <unistd.h>
 
 #include "common/errors.hpp"
@@ -13,35 +15,114 @@ namespace tarvel::run {
 namespace {
 
 constexpr std::size_t buffer_capacity = std::size_t{1} << 20;
+/// As many links as the kernel follows in one path lookup.
+constexpr int max_link_hops = 40;
 
-std::string unique_suffix() {
-    std::random_device random;
-    return std::to_string(::getpid()) + "-" + std::to_string(random()) + ".tmp";
+/// A name of fixed length, whatever the target's: any target name the file system accepts
+/// leaves room for it.
+std::string temporary_name(std::string_view extension) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(random()));
+    return std::string(temporary_prefix) + std::to_string(::getpid()) + "-" + hex +
+           std::string(extension);
+}
+
+/// The file that `target` names once its symbolic links are followed; it may not exist.
+std::filesystem::path follow_links(const std::filesystem::path& target, int& error) {
+    std::filesystem::path path = target;
+    error = 0;
+    for (int hop = 0; hop < max_link_hops; ++hop) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return path;
+        }
+        std::error_code read_error;
+        const std::filesystem::path link = std::filesystem::read_symlink(path, read_error);
+        if (read_error) {
+            error = read_error.value();
+            return path;
+        }
+        path = link.is_absolute() ? link : path.parent_path() / link;
+    }
+    error = ELOOP;
+    return path;
+}
+
+std::string kind_refused(mode_t mode) {
+    return S_ISDIR(mode) ? "es una carpeta" : "no es un fichero normal";
+}
+
+/// Makes a rename in `folder` durable: a power cut after it cannot bring the old name back.
+int sync_folder(const std::filesystem::path& folder) {
+    const std::filesystem::path name = folder.empty() ? std::filesystem::path(".") : folder;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = 0;
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        error = errno;
+    }
+    ::close(fd);
+    return error;
 }
 
 } // namespace
 
 AtomicOutputFile::AtomicOutputFile(std::filesystem::path target) : m_target(std::move(target)) {
+    open_temporary();
+}
+
+AtomicOutputFile::AtomicOutputFile(std::filesystem::path target, const ByName& by_name)
+    : m_target(std::move(target)), m_by_name(true), m_extension(by_name.extension) {
+    if (m_extension == ".bin") {
+        m_extension += ".tmp"; // never a sheet to a later batch
+    }
+    open_temporary();
+}
+
+void AtomicOutputFile::open_temporary() {
+    int link_error = 0;
+    m_replaced = follow_links(m_target, link_error);
+    if (link_error != 0) {
+        fail("no se puede escribir", link_error);
+    }
     // Only a regular file may be replaced: a rename would put the output in place of a
     // folder's name or a device node (as root, /dev/full itself). Checked before anything is
     // written, so that with two outputs neither is committed when the second cannot be.
-    struct stat info {};
-    if (::stat(m_target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-        throw FileError(m_target.string() + ": no se puede escribir: " +
-                        (S_ISDIR(info.st_mode) ? "es una carpeta" : "no es un fichero normal"));
+    if (::stat(m_replaced.c_str(), &m_replaced_info) == 0) {
+        if (!S_ISREG(m_replaced_info.st_mode)) {
+            throw FileError(m_target.string() +
+                            ": no se puede escribir: " + kind_refused(m_replaced_info.st_mode));
+        }
+        m_had_replaced = true;
     }
-    const std::filesystem::path folder = m_target.parent_path();
-    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
-        m_temporary = folder / (std::string(temporary_prefix) + m_target.filename().string() + "." +
-                                unique_suffix());
-        // 0666 lets the process umask decide the final permissions, as for any new file.
-        m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_fd < 0 && errno != EEXIST) {
-            fail("no se puede crear");
+    const std::filesystem::path folder = m_replaced.parent_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // On record before it exists, so that a stop at any moment finds it.
+        m_temporary = WorkInProgress::Temporary(folder / temporary_name(m_extension));
+        m_fd = ::open(temporary_path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_fd >= 0) {
+            break;
+        }
+        if (errno != EEXIST) {
+            const int error = errno;
+            m_temporary.release();
+            fail("no se puede crear", error);
         }
     }
     if (m_fd < 0) {
-        fail("no se puede crear");
+        const int error = errno;
+        m_temporary.release();
+        fail("no se puede crear", error);
+    }
+    if (m_by_name) {
+        // The writer creates the file itself; the name stays reserved by its process id and
+        // random part, and the folder has shown that it takes new files.
+        ::close(m_fd);
+        m_fd = -1;
+        ::unlink(temporary_path().c_str());
     }
 }
 
@@ -53,7 +134,10 @@ AtomicOutputFile::~AtomicOutputFile() {
 
 void AtomicOutputFile::fail(const std::string& what) const {
     // Taken first: building the message may allocate, and that may change errno.
-    const int error = errno;
+    fail(what, errno);
+}
+
+void AtomicOutputFile::fail(const std::string& what, int error) const {
     throw FileError(m_target.string() + ": " + what + ": " + std::strerror(error));
 }
 
@@ -62,9 +146,10 @@ void AtomicOutputFile::discard() noexcept {
         ::close(m_fd);
         m_fd = -1;
     }
-    if (!m_temporary.empty()) {
-        ::unlink(m_temporary.c_str());
+    if (!temporary_path().empty()) {
+        ::unlink(temporary_path().c_str());
     }
+    m_temporary.release();
 }
 
 void AtomicOutputFile::write(std::span<const std::byte> bytes) {
@@ -94,8 +179,34 @@ void AtomicOutputFile::flush() {
     m_buffer.clear();
 }
 
-void AtomicOutputFile::commit() {
-    flush();
+void AtomicOutputFile::keep_attributes_of_replaced(int fd) {
+    if (!m_had_replaced) {
+        return;
+    }
+    // Owner and group first: changing them may clear the set-user and set-group bits, which
+    // the mode then puts back. Where the owner may not be given away the group may still be
+    // one of the process's; where neither is allowed the new file keeps the process's.
+    if (::fchown(fd, m_replaced_info.st_uid, m_replaced_info.st_gid) != 0) {
+        (void)::fchown(fd, static_cast<uid_t>(-1), m_replaced_info.st_gid);
+    }
+    if (::fchmod(fd, m_replaced_info.st_mode & 07777) != 0) {
+        fail("no se pueden conservar los permisos");
+    }
+}
+
+void AtomicOutputFile::finish() {
+    if (m_finished) {
+        return;
+    }
+    if (m_by_name) {
+        m_fd = ::open(temporary_path().c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_fd < 0) {
+            fail("no se puede escribir");
+        }
+    } else {
+        flush();
+    }
+    keep_attributes_of_replaced(m_fd);
     if (::fsync(m_fd) != 0) {
         fail("no se puede escribir");
     }
@@ -104,10 +215,92 @@ void AtomicOutputFile::commit() {
     if (::close(fd) != 0) {
         fail("no se puede escribir");
     }
-    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) {
-        fail("no se puede escribir");
+    m_finished = true;
+}
+
+void AtomicOutputFile::commit() {
+    AtomicOutputFile* const self = this;
+    commit_together(std::span<AtomicOutputFile* const>(&self, 1));
+}
+
+void commit_together(std::span<AtomicOutputFile* const> files) {
+    for (AtomicOutputFile* file : files) {
+        file->finish();
     }
-    m_committed = true;
+    // A stop waits for the renames below to end: the outputs of one run change together.
+    const auto hold = WorkInProgress::instance().hold();
+
+    // Checked again right before the renames: a folder that took a target's name while the
+    // outputs were written is not replaced, and no other target is touched.
+    for (AtomicOutputFile* file : files) {
+        struct stat info {};
+        if (::stat(file->m_replaced.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            throw FileError(file->m_target.string() +
+                            ": no se puede escribir: " + kind_refused(info.st_mode));
+        }
+    }
+
+    enum class Made { exchanged, created, for_good };
+    std::vector<std::pair<AtomicOutputFile*, Made>> done;
+    const auto undo = [&done] {
+        for (auto it = done.rbegin(); it != done.rend(); ++it) {
+            const char* temporary = it->first->temporary_path().c_str();
+            const char* replaced = it->first->m_replaced.c_str();
+            if (it->second == Made::exchanged) {
+                (void)::renameat2(AT_FDCWD, temporary, AT_FDCWD, replaced, RENAME_EXCHANGE);
+            } else if (it->second == Made::created) {
+                (void)::rename(replaced, temporary);
+            }
+        }
+    };
+    for (AtomicOutputFile* file : files) {
+        const char* temporary = file->temporary_path().c_str();
+        const char* replaced = file->m_replaced.c_str();
+        // Exchanging keeps the older file under the temporary's name until every target has
+        // its new file, so that a failure further on can put it back.
+        int result = -1;
+        Made made = Made::exchanged;
+        for (int attempt = 0; attempt < 3 && result != 0; ++attempt) {
+            made = Made::exchanged;
+            result = ::renameat2(AT_FDCWD, temporary, AT_FDCWD, replaced, RENAME_EXCHANGE);
+            if (result != 0 && errno == ENOENT) {
+                // No older file; should one appear meanwhile, it is exchanged after all.
+                made = Made::created;
+                result = ::renameat2(AT_FDCWD, temporary, AT_FDCWD, replaced, RENAME_NOREPLACE);
+                if (result != 0 && errno == EEXIST) {
+                    continue;
+                }
+            }
+            break;
+        }
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without these renames: a plain one, which cannot be undone.
+            result = ::rename(temporary, replaced);
+            made = Made::for_good;
+        }
+        if (result != 0) {
+            const int error = errno;
+            undo();
+            file->fail("no se puede escribir", error);
+        }
+        done.emplace_back(file, made);
+    }
+
+    std::set<std::filesystem::path> folders;
+    for (auto& [file, made] : done) {
+        if (made == Made::exchanged) {
+            ::unlink(file->temporary_path().c_str()); // the older file
+        }
+        file->m_committed = true;
+        file->m_temporary.release();
+        folders.insert(file->m_replaced.parent_path());
+    }
+    for (const std::filesystem::path& folder : folders) {
+        if (const int error = sync_folder(folder); error != 0) {
+            throw FileError((folder.empty() ? std::string(".") : folder.string()) +
+                            ": no se puede sincronizar la carpeta: " + std::strerror(error));
+        }
+    }
 }
 
 } // namespace tarvel::run

@@ -1,6 +1,8 @@
-// An output file that appears whole or not at all. The bytes go to a temporary file
-// beside the target (its name never ends in ".bin", so a batch never takes it for a
-// sheet) and replace the target by a rename only when everything was written.
+// An output file that appears whole or not at all. The bytes go to a temporary file beside
+// the file to replace (its name never ends in ".bin", so a batch never takes it for a sheet)
+// and replace it by a rename only when everything was written and synced. The replaced
+// file keeps its permission bits, group and, where the process may set it, owner; a target
+// that is a symbolic link stays one, and the file it names is replaced in its own folder.
 #pragma once
 
 #include <filesystem>
@@ -8,14 +10,27 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "digi/writer.hpp"
+#include "run/work_in_progress.hpp"
 
 namespace tarvel::run {
 
 class AtomicOutputFile final : public digi::ByteSink {
 public:
-    /// Creates the temporary file in the target's folder. Throws FileError.
+    /// Creates the temporary file in the folder of the file that `target` names. Throws
+    /// FileError naming `target` when the target is a folder or a device, or when the
+    /// temporary cannot be created.
     explicit AtomicOutputFile(std::filesystem::path target);
+
+    /// For a library that writes a file by name: the temporary's name ends in `extension`
+    /// (".gpkg", say) and is only reserved; the library creates and closes the file.
+    struct ByName {
+        std::string extension;
+    };
+    AtomicOutputFile(std::filesystem::path target, const ByName& by_name);
+
     /// Removes the temporary file if it was never committed.
     ~AtomicOutputFile() override;
     AtomicOutputFile(const AtomicOutputFile&) = delete;
@@ -23,24 +38,47 @@ public:
 
     /// Buffered; throws FileError naming the target when the disk refuses the bytes.
     void write(std::span<const std::byte> bytes) override;
-    /// Flushes, syncs and renames the temporary file over the target. Throws FileError.
+    /// Makes the temporary complete and durable under its own name: flushed, with the
+    /// replaced file's permissions, synced and closed. Throws FileError.
+    void finish();
+    /// Finishes the file and replaces the target with it. Throws FileError.
     void commit();
 
+    /// The name given.
+    [[nodiscard]] const std::filesystem::path& target() const noexcept { return m_target; }
+    /// The file replaced: the target, or the file it names when it is a symbolic link.
+    [[nodiscard]] const std::filesystem::path& replaced() const noexcept { return m_replaced; }
     [[nodiscard]] const std::filesystem::path& temporary_path() const noexcept {
-        return m_temporary;
+        return m_temporary.path();
     }
 
+    /// Finishes every file, then replaces every target. When one replacement fails, those
+    /// made before it are undone (each older file back in place, or the new file removed
+    /// where there was none) before FileError is thrown.
+    friend void commit_together(std::span<AtomicOutputFile* const> files);
+
 private:
+    void open_temporary();
     void flush();
-    void fail(const std::string& what) const;
+    void keep_attributes_of_replaced(int fd);
+    [[noreturn]] void fail(const std::string& what) const;
+    [[noreturn]] void fail(const std::string& what, int error) const;
     void discard() noexcept;
 
     std::filesystem::path m_target;
-    std::filesystem::path m_temporary;
+    std::filesystem::path m_replaced;
+    WorkInProgress::Temporary m_temporary;
+    bool m_by_name = false;
+    std::string m_extension = ".tmp";
+    bool m_had_replaced = false;
+    struct stat m_replaced_info {};
     int m_fd = -1;
     std::vector<std::byte> m_buffer;
+    bool m_finished = false;
     bool m_committed = false;
 };
+
+void commit_together(std::span<AtomicOutputFile* const> files);
 
 /// Prefix of every temporary output name, so that leftovers of a killed run are recognisable.
 inline constexpr const char* temporary_prefix = ".tarvel-";

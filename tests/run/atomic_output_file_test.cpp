@@ -118,5 +118,54 @@ TEST(AtomicOutputFile, FailedCommitLeavesTheTargetAndNoTemporary) {
     EXPECT_EQ(read_bytes((target / "dentro").string()), bytes_of("x"));
 }
 
+// Two outputs of one run change together: when the second cannot replace its target (here a
+// folder took its name after both were written, or its temporary is gone), the first target
+// is put back as it was and no temporary remains.
+TEST(AtomicOutputFile, CommittedTogetherBothOrNeitherReplaceTheirTargets) {
+    for (const bool folder_takes_the_name : {true, false}) {
+        TempFolder folder;
+        const auto output = folder / "hoja_sal.bin";
+        const auto errors = folder / "hoja_err.bin";
+        write_bytes(output.string(), bytes_of("salida antigua"));
+        {
+            AtomicOutputFile first(output);
+            AtomicOutputFile second(errors);
+            first.write(bytes_of("salida nueva"));
+            second.write(bytes_of("errores nuevos"));
+            if (folder_takes_the_name) {
+                std::filesystem::create_directory(errors);
+            } else {
+                second.finish();
+                std::filesystem::remove(second.temporary_path());
+            }
+            AtomicOutputFile* const both[] = {&first, &second};
+            EXPECT_THROW(commit_together(both), FileError) << folder_takes_the_name;
+        }
+        EXPECT_EQ(read_bytes(output.string()), bytes_of("salida antigua")) << folder_takes_the_name;
+        const std::set<std::string> expected =
+            folder_takes_the_name ? std::set<std::string>{"hoja_err.bin", "hoja_sal.bin"}
+                                  : std::set<std::string>{"hoja_sal.bin"};
+        EXPECT_EQ(folder.names(), expected) << folder_takes_the_name;
+    }
+}
+
+// A library that writes by name gets a temporary name with the extension it needs; what it
+// wrote replaces the target on commit, and is gone when never committed.
+TEST(AtomicOutputFile, WrittenByNameUnderTheGivenExtension) {
+    TempFolder folder;
+    const auto target = folder / "informe.json";
+    for (const bool committed : {false, true}) {
+        AtomicOutputFile out(target, AtomicOutputFile::ByName{".json"});
+        EXPECT_EQ(out.temporary_path().extension(), ".json");
+        EXPECT_EQ(out.temporary_path().parent_path(), folder.path());
+        write_bytes(out.temporary_path().string(), bytes_of("{}"));
+        if (committed) {
+            out.commit();
+        }
+    }
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"informe.json"}));
+    EXPECT_EQ(read_bytes(target.string()), bytes_of("{}"));
+}
+
 } // namespace
 } // namespace tarvel::run
