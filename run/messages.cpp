@@ -27,6 +27,11 @@ std::string summary_line(const RunSummary& summary) {
         line += " (";
         line += summary.error_file.string();
         line += ')';
+    } else if (summary.older_error_file) {
+        line += " (";
+        line += summary.error_file.string();
+        line += older_error_file_note;
+        line += ')';
     }
     append_count(line, ", anillos omitidos", summary.rings_passed_over);
     append_count(line, ", nodos omitidos por límite de vértices", summary.vertex_limit_nodes);

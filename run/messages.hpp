@@ -18,10 +18,13 @@ inline constexpr std::string_view proceso_con_errores = "PROCESO Terminado con e
 /// Title of the closing message box.
 inline constexpr std::string_view fin_de_proceso = "Fin de Proceso";
 
+/// Follows the error file's name in a summary line when the file is from an earlier run.
+inline constexpr std::string_view older_error_file_note = " es de una ejecución anterior";
+
 /// One line on a processed file: "IN -> OUT: líneas leídas 2, textos 0, uniones 1,
 /// líneas escritas 1, errores de sentido 0, anillos omitidos 0, nodos omitidos por límite
 /// de vértices 0"; with direction errors the error file's name follows their count in
-/// brackets.
+/// brackets, and so does an error file left from an earlier run, with a note saying so.
 [[nodiscard]] std::string summary_line(const RunSummary& summary);
 
 /// "FILE: reason" for a failed file; the file is not repeated when the reason opens with it

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "analysis/eliminamos_nodos.hpp"
@@ -10,34 +11,39 @@
 #include "digi/loader.hpp"
 #include "digi/writer.hpp"
 #include "run/atomic_output_file.hpp"
-#include "run/codes_file.hpp"
 #include "run/error_file.hpp"
 #include "run/file_identity.hpp"
-#include "run/output_names.hpp"
+#include "run/outputs.hpp"
+#include "run/work_in_progress.hpp"
 
 namespace tarvel::run {
 namespace {
 
-/// Refuses a run that would write over a file it reads, or write both results to one file.
-void refuse_overwrites(const RunSettings& settings, const std::filesystem::path& output,
-                       const std::filesystem::path& error_file) {
-    const std::string refused = "; no se procesa";
-    if (same_file(output, settings.input)) {
-        throw RunRefused(output.string() + ": la salida sería el propio fichero de entrada" +
-                         refused);
+void require_input_name(const std::filesystem::path& input) {
+    if (input.empty()) {
+        throw RunRefused("no se ha elegido el fichero DIGI de entrada");
     }
-    if (same_file(output, error_file)) {
-        throw RunRefused(output.string() + ": la salida sería el fichero de errores" + refused);
+    if (!input.has_filename()) {
+        throw RunRefused(input.string() + ": no es un nombre de fichero de entrada");
     }
-    if (!settings.codes.empty()) {
-        if (same_file(output, settings.codes)) {
-            throw RunRefused(output.string() + ": la salida sería el fichero de códigos" + refused);
-        }
-        if (same_file(error_file, settings.codes)) {
-            throw RunRefused(error_file.string() +
-                             ": el fichero de errores sería el fichero de códigos" + refused);
-        }
+}
+
+/// The codes with direction of the run, or none without a codes file.
+std::shared_ptr<const CodesRead> codes_of(const RunSettings& settings) {
+    if (settings.codes.empty()) {
+        return nullptr;
     }
+    if (settings.codes_read) {
+        return settings.codes_read;
+    }
+    auto read = std::make_shared<CodesRead>();
+    read->codes = std::make_shared<const analysis::CodeSet>(read_codes_file(settings.codes));
+    return read;
+}
+
+bool regular_file_exists(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 } // namespace
@@ -55,27 +61,23 @@ std::int32_t unit_factor(Unit unit) noexcept {
 }
 
 RunSummary ProcesamosFichero(const RunSettings& settings) {
-    if (settings.input.empty() || !settings.input.has_filename()) {
-        throw RunRefused(settings.input.string() + ": no es un nombre de fichero de entrada");
-    }
-    RunSummary summary;
-    summary.input = settings.input;
-    summary.output =
-        settings.output.empty() ? derived_output_name(settings.input) : settings.output;
-    summary.error_file = derived_error_name(settings.input);
-    refuse_overwrites(settings, summary.output, summary.error_file);
+    require_input_name(settings.input);
+    const WorkInProgress::Input on_record(settings.input);
+    const std::vector<PlannedOutput> outputs = file_outputs(settings.input, settings.output);
+    refuse_overwrites(outputs, {settings.input, settings.codes});
 
     // Everything is read and worked out in memory first: a codes file that cannot be read
     // or a malformed input stops the run before any file on disk has changed.
-    std::optional<analysis::CodesList> codes;
-    if (!settings.codes.empty()) {
-        codes = read_codes_file(settings.codes);
-    }
+    const std::shared_ptr<const CodesRead> codes = codes_of(settings);
     digi::ElementTables tables = digi::CargamosFichero(settings.input);
     analysis::NodeTable nodes = analysis::CreamosNodos(tables);
     const analysis::AnalysisResult result =
-        analysis::EliminamosNodos(tables, nodes, codes ? &*codes : nullptr);
+        analysis::EliminamosNodos(tables, nodes, codes ? &codes->get() : nullptr);
 
+    RunSummary summary;
+    summary.input = settings.input;
+    summary.output = target_of(outputs, OutputRole::sheet);
+    summary.error_file = target_of(outputs, OutputRole::errors);
     summary.lines_read = static_cast<std::int64_t>(tables.lines.size());
     summary.texts_read = static_cast<std::int64_t>(tables.texts.size());
     summary.joins = result.joins;
@@ -89,9 +91,9 @@ RunSummary ProcesamosFichero(const RunSettings& settings) {
         }
     }
 
-    // Both files are written out as temporaries before either replaces its target, so a
-    // failure while writing leaves the older output and error file as they were. Without
-    // direction errors an older error file is left alone.
+    // Both files are written out, complete and synced, before either replaces its target,
+    // so a failure while writing leaves the older output and error file as they were.
+    // Without direction errors an older error file is left alone.
     AtomicOutputFile output(summary.output);
     digi::EscribimosSalida(output, tables, settings.all_elements,
                            [&](digi::ByteSink& sink) { result.joined.write(sink, tables); });
@@ -100,10 +102,14 @@ RunSummary ProcesamosFichero(const RunSettings& settings) {
         error_file.emplace(summary.error_file);
         GrabamosErrores(*error_file, result.error_points, unit_factor(settings.unit));
     }
-    output.commit();
+    std::vector<AtomicOutputFile*> commits{&output};
     if (error_file) {
-        error_file->commit();
+        commits.push_back(&*error_file);
     }
+    commit_together(commits);
+    // Without codes the output may have taken the error file's name.
+    summary.older_error_file = !error_file && regular_file_exists(summary.error_file) &&
+                               !same_file(summary.error_file, summary.output);
     return summary;
 }
 

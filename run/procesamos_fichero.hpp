@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+
+#include "run/codes_file.hpp"
 
 namespace tarvel::run {
 
@@ -17,6 +20,8 @@ struct RunSettings {
     std::filesystem::path input;
     std::filesystem::path output; ///< empty: the name derived from the input ("_sal")
     std::filesystem::path codes;  ///< codes file with direction; empty: no direction check
+    /// `codes` as read once for a whole run; null: the run reads `codes` itself.
+    std::shared_ptr<const CodesRead> codes_read;
     Unit unit = Unit::millimetres;
     bool all_elements = false; ///< "Salida de Todos los Elementos"
 };
@@ -32,6 +37,9 @@ struct RunSummary {
     std::int64_t direction_errors = 0;
     std::int64_t rings_passed_over = 0;
     std::int64_t vertex_limit_nodes = 0;
+    /// No direction errors were found, yet a file of the error file's name is there: an
+    /// error file of an earlier run, left as it was.
+    bool older_error_file = false;
 };
 
 /// Processes one file. Throws a tarvel::Error (RunRefused, FileError, FormatError,

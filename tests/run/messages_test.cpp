@@ -29,6 +29,12 @@ TEST(Messages, SummaryLineNamesFilesAndEveryCount) {
               "/m/hoja.bin -> /m/hoja_sal.bin: líneas leídas 120, textos 4, uniones 35, "
               "líneas escritas 85, errores de sentido 3 (/m/hoja_err.bin), anillos omitidos 1, "
               "nodos omitidos por límite de vértices 2");
+    RunSummary older = summary_of("/m/hoja.bin", 0);
+    older.older_error_file = true;
+    EXPECT_EQ(summary_line(older),
+              "/m/hoja.bin -> /m/hoja_sal.bin: líneas leídas 120, textos 4, uniones 35, "
+              "líneas escritas 85, errores de sentido 0 (/m/hoja_err.bin es de una ejecución "
+              "anterior), anillos omitidos 1, nodos omitidos por límite de vértices 2");
 }
 
 TEST(Messages, ClosingMessageIsTheSuccessTextOnlyWhenEveryFileSucceeded) {

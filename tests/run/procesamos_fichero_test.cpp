@@ -159,6 +159,10 @@ TEST(ProcesamosFichero, RunWithoutDirectionErrorsLeavesAnOlderErrorFile) {
     EXPECT_EQ(summary.direction_errors, 0);
     EXPECT_EQ(summary.joins, 1); // head to tail: joined
     EXPECT_EQ(read_bytes((folder / "hoja_err.bin").string()), older);
+    // ... and says that it is an error file of an earlier run; without one there is none.
+    EXPECT_TRUE(summary.older_error_file);
+    std::filesystem::remove(folder / "hoja_err.bin");
+    EXPECT_FALSE(ProcesamosFichero(settings).older_error_file);
 }
 
 TEST(ProcesamosFichero, EmptyCodesFileChecksNoDirection) {
@@ -207,13 +211,22 @@ TEST(ProcesamosFichero, OutputThatIsTheCodesFileIsRefused) {
     EXPECT_EQ(folder.names(), (std::set<std::string>{"codigos.CFG", "hoja.bin"}));
 }
 
-TEST(ProcesamosFichero, OutputThatIsTheErrorFileIsRefused) {
+// The error file is only written with a codes file; without one its name is free to take.
+TEST(ProcesamosFichero, OutputThatIsTheErrorFileIsRefusedOnlyWithACodesFile) {
     TempFolder folder;
     write_bytes((folder / "hoja.bin").string(), head_to_head_sheet());
+    write_bytes((folder / "codigos.CFG").string(), bytes_of("RIO0001,1\n"));
     RunSettings settings;
     settings.input = folder / "hoja.bin";
     settings.output = folder / "hoja_err.bin";
+    settings.codes = folder / "codigos.CFG";
     expect_refused_leaving_everything<RunRefused>(folder, settings);
+
+    settings.codes.clear();
+    const RunSummary summary = ProcesamosFichero(settings);
+    EXPECT_EQ(summary.output, folder / "hoja_err.bin");
+    EXPECT_FALSE(summary.older_error_file);
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"codigos.CFG", "hoja.bin", "hoja_err.bin"}));
 }
 
 TEST(ProcesamosFichero, FailedRunLeavesOlderFilesExactlyAsTheyWere) {

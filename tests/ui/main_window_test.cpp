@@ -473,8 +473,12 @@ TEST_F(MainWindowTest, ProcesoWithNoInputPickedReportsAFailure) {
 
     process_and_wait();
 
+    // The reason says what is missing; it names no file, so no line opens with ": ".
     const std::string text = closing_text();
     EXPECT_NE(text.rfind(success_text, 0), 0u) << text;
+    EXPECT_NE(text.find("\nno se ha elegido el fichero DIGI de entrada"), std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("\n:"), std::string::npos) << text;
     expect_usable();
 }
 
