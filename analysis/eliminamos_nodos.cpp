@@ -39,7 +39,7 @@ void MarcamosElemento(digi::ElementTables& tables, JoinedLines& joined, std::int
 }
 
 AnalysisResult EliminamosNodos(digi::ElementTables& tables, NodeTable& nodes,
-                               const CodesList* codes) {
+                               const CodeSet* codes) {
     if (static_cast<std::size_t>(nodes.line_count()) != tables.lines.size()) {
         throw std::logic_error("EliminamosNodos: the node table is not that of these lines");
     }

@@ -41,11 +41,11 @@ void AnotamosError(std::vector<digi::Vertex>& error_points, const digi::Vertex& 
 }
 
 CodesWithDirection::CodesWithDirection(const CodesList& codes)
-    : m_codes(codes.begin(), codes.end()) {}
+    : m_own(std::make_shared<const CodeSet>(codes)), m_codes(m_own.get()) {}
 
 bool CodesWithDirection::CodigoConSentido(std::string& codigo) {
     LimpiamosCodigo(codigo);
-    m_con_sentido = m_codes.contains(codigo);
+    m_con_sentido = m_codes->contains(codigo);
     return m_con_sentido;
 }
 

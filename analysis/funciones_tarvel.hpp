@@ -4,6 +4,7 @@
 // one per run, instead of in module-wide state.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -14,6 +15,17 @@ namespace tarvel::analysis {
 
 /// The list of codes with direction, as read from a codes file (trimmed codes).
 using CodesList = std::vector<std::string>;
+
+/// The codes with direction made ready for lookups. Built once for a whole run and shared,
+/// read only, by every file of it.
+class CodeSet {
+public:
+    explicit CodeSet(const CodesList& codes) : m_codes(codes.begin(), codes.end()) {}
+    [[nodiscard]] bool contains(const std::string& code) const { return m_codes.contains(code); }
+
+private:
+    std::unordered_set<std::string> m_codes;
+};
 
 inline namespace Funciones_Tarvel {
 
@@ -31,6 +43,9 @@ void AnotamosError(std::vector<digi::Vertex>& error_points, const digi::Vertex& 
 /// such a code run head to tail. Remembers in `ConSentido()` the result of the latest lookup.
 class CodesWithDirection {
 public:
+    /// Looks codes up in `codes`, which must outlive this object.
+    explicit CodesWithDirection(const CodeSet& codes) : m_codes(&codes) {}
+    /// Looks codes up in a set of its own made from `codes`.
     explicit CodesWithDirection(const CodesList& codes);
 
     /// Cleans `codigo` in place (LimpiamosCodigo), then true exactly when the cleaned code
@@ -49,7 +64,8 @@ public:
     [[nodiscard]] bool ConSentido() const noexcept { return m_con_sentido; }
 
 private:
-    std::unordered_set<std::string> m_codes;
+    std::shared_ptr<const CodeSet> m_own;
+    const CodeSet* m_codes;
     bool m_con_sentido = false;
 };
 

@@ -12,7 +12,7 @@
 
 #include "common/errors.hpp"
 #include "run/file_identity.hpp"
-#include "run/output_names.hpp"
+#include "run/outputs.hpp"
 
 namespace tarvel::run {
 namespace {
@@ -48,8 +48,7 @@ ordering_constraints(const std::vector<std::filesystem::path>& inputs) {
         if (!inputs[i].has_filename()) {
             continue;
         }
-        for (const auto& written :
-             {derived_output_name(inputs[i]), derived_error_name(inputs[i])}) {
+        for (const std::filesystem::path& written : derived_names(inputs[i])) {
             const auto [first, last] = by_input.equal_range(normalized_path(written));
             for (auto it = first; it != last; ++it) {
                 const std::size_t reader = it->second;
@@ -64,13 +63,32 @@ ordering_constraints(const std::vector<std::filesystem::path>& inputs) {
 
 } // namespace
 
-FileOutcome run_file(const RunSettings& settings) {
-    FileOutcome outcome;
-    outcome.input = settings.input;
+std::string failure_reason(const std::exception_ptr& failure) noexcept {
+    // The reason is built after the failure has unwound the run, which has given back the
+    // memory it held; should even that fail, the fixed text needs none.
     try {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::bad_alloc&) {
+            return std::string(out_of_memory);
+        } catch (const std::exception& e) {
+            return e.what();
+        } catch (...) {
+            return "error desconocido";
+        }
+    } catch (...) {
+        return {};
+    }
+}
+
+FileOutcome run_file(const RunSettings& settings) noexcept {
+    FileOutcome outcome;
+    try {
+        outcome.input = settings.input;
         outcome.summary = ProcesamosFichero(settings);
-    } catch (const std::exception& e) {
-        outcome.error = e.what();
+    } catch (...) {
+        outcome.summary.reset();
+        outcome.error = failure_reason(std::current_exception());
     }
     return outcome;
 }
@@ -98,8 +116,9 @@ std::vector<std::filesystem::path> batch_list(const std::filesystem::path& folde
 
     std::set<std::string> derived;
     for (const std::string& name : names) {
-        derived.insert(derived_output_name(name).string());
-        derived.insert(derived_error_name(name).string());
+        for (const std::filesystem::path& written : derived_names(name)) {
+            derived.insert(written.string());
+        }
     }
     std::vector<std::filesystem::path> list;
     for (const std::string& name : names) {
@@ -121,54 +140,71 @@ std::vector<FileOutcome> run_batch(const std::vector<std::filesystem::path>& inp
     std::atomic<std::size_t> next{0};
     std::exception_ptr callback_failure;
 
-    const auto worker = [&] {
-        for (;;) {
-            const std::size_t i = next.fetch_add(1);
-            if (i >= inputs.size()) {
-                return;
-            }
-            {
-                // Files are taken in list order, so every file waited for is already taken
-                // by a worker and will finish: no deadlock.
-                std::unique_lock lock(mutex);
-                finished.wait(lock, [&] {
-                    return std::all_of(wait_for[i].begin(), wait_for[i].end(),
-                                       [&](std::size_t j) { return done[j]; });
-                });
-            }
-            RunSettings settings = common;
+    // The codes file is read once for the whole batch; every file shares what it holds.
+    RunSettings shared = common;
+    if (!shared.codes.empty() && !shared.codes_read) {
+        shared.codes_read = read_codes_once(shared.codes);
+    }
+
+    const auto process = [&](std::size_t i) {
+        {
+            // Files are taken in list order, so every file waited for is already taken
+            // by a worker and will finish: no deadlock.
+            std::unique_lock lock(mutex);
+            finished.wait(lock, [&] {
+                return std::all_of(wait_for[i].begin(), wait_for[i].end(),
+                                   [&](std::size_t j) { return done[j]; });
+            });
+        }
+        FileOutcome outcome;
+        try {
+            RunSettings settings = shared;
             settings.input = inputs[i];
             settings.output.clear();
-            FileOutcome outcome = run_file(settings);
-            if (on_file_done) {
-                try {
-                    on_file_done(i, outcome);
-                } catch (...) {
-                    const std::lock_guard lock(mutex);
-                    if (!callback_failure) {
-                        callback_failure = std::current_exception();
-                    }
+            outcome = run_file(settings);
+        } catch (...) {
+            outcome =
+                FileOutcome{inputs[i], std::nullopt, failure_reason(std::current_exception())};
+        }
+        if (on_file_done) {
+            try {
+                on_file_done(i, outcome);
+            } catch (...) {
+                const std::lock_guard lock(mutex);
+                if (!callback_failure) {
+                    callback_failure = std::current_exception();
                 }
             }
-            {
-                const std::lock_guard lock(mutex);
-                outcomes[i] = std::move(outcome);
-                done[i] = true;
-            }
-            finished.notify_all();
+        }
+        {
+            const std::lock_guard lock(mutex);
+            outcomes[i] = std::move(outcome);
+            done[i] = true;
+        }
+        finished.notify_all();
+    };
+    const auto worker = [&] {
+        for (std::size_t i = next.fetch_add(1); i < inputs.size(); i = next.fetch_add(1)) {
+            process(i);
         }
     };
 
-    const std::size_t threads =
+    // The calling thread is one of the workers. Where the system gives fewer threads than
+    // asked for (a process limit, memory), the batch goes on with those it has.
+    const std::size_t wanted =
         std::min<std::size_t>(std::max(jobs, 1u), std::max<std::size_t>(inputs.size(), 1));
-    if (threads <= 1) {
-        worker();
-    } else {
-        std::vector<std::jthread> pool;
-        pool.reserve(threads);
-        for (std::size_t t = 0; t < threads; ++t) {
-            pool.emplace_back(worker);
+    {
+        std::vector<std::jthread> helpers;
+        for (std::size_t t = 1; t < wanted; ++t) {
+            try {
+                helpers.emplace_back(worker);
+            } catch (const std::system_error&) {
+                break;
+            } catch (const std::bad_alloc&) {
+                break;
+            }
         }
+        worker();
     }
     if (callback_failure) {
         std::rethrow_exception(callback_failure);

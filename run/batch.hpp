@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "run/procesamos_fichero.hpp"
@@ -25,9 +27,16 @@ struct FileOutcome {
     std::string error; ///< the failure message when `summary` is empty
 };
 
-/// Runs one file with `settings` as they are (a chosen output name is kept) and catches its
-/// failure into the outcome.
-[[nodiscard]] FileOutcome run_file(const RunSettings& settings);
+/// Runs one file with `settings` as they are (a chosen output name is kept) and catches any
+/// failure into the outcome, running out of memory included.
+[[nodiscard]] FileOutcome run_file(const RunSettings& settings) noexcept;
+
+/// The reason a failure gives, in Spanish where the core throws it: its message, or
+/// `out_of_memory` for memory exhausted.
+[[nodiscard]] std::string failure_reason(const std::exception_ptr& failure) noexcept;
+
+/// The reason of a file that ran out of memory.
+inline constexpr std::string_view out_of_memory = "memoria insuficiente";
 
 /// Called after each file, from the thread that processed it, in the order files finish.
 using FileDone = std::function<void(std::size_t index, const FileOutcome& outcome)>;

@@ -76,12 +76,21 @@ private:
         field.assign(m_text.substr(start, m_pos - start));
     }
 
-    /// A quoted field never runs past its line, so an unclosed quote costs one line only.
+    /// A quoted field runs to its closing quote, over line ends if need be. A quote that is
+    /// never closed ends with its line, so that it costs one line only.
     void read_quoted(std::string& field) {
         ++m_pos;
         const std::size_t start = m_pos;
-        while (m_pos < m_text.size() && m_text[m_pos] != '"' && line_end_length() == 0) {
-            ++m_pos;
+        // Past the last quote of the content no field can close: no search, so that many
+        // unclosed quotes cost no more than one reading of the content.
+        const std::size_t close =
+            m_pos <= m_last_quote ? m_text.find('"', m_pos) : std::string_view::npos;
+        if (close != std::string_view::npos) {
+            m_pos = close;
+        } else {
+            while (m_pos < m_text.size() && line_end_length() == 0) {
+                ++m_pos;
+            }
         }
         field.assign(m_text.substr(start, m_pos - start));
         if (m_pos < m_text.size() && m_text[m_pos] == '"') {
@@ -108,6 +117,7 @@ private:
     }
 
     std::string_view m_text;
+    std::size_t m_last_quote = m_text.rfind('"');
     std::size_t m_pos = 0;
     bool m_at_line_start = true;
 };
@@ -146,6 +156,23 @@ std::vector<std::string> read_codes_file(const std::filesystem::path& path) {
     }
     const std::span<const std::byte> data = bytes.span();
     return parse_codes(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+}
+
+const analysis::CodeSet& CodesRead::get() const {
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    return *codes;
+}
+
+std::shared_ptr<const CodesRead> read_codes_once(const std::filesystem::path& path) {
+    auto read = std::make_shared<CodesRead>();
+    try {
+        read->codes = std::make_shared<const analysis::CodeSet>(read_codes_file(path));
+    } catch (...) {
+        read->failure = std::current_exception();
+    }
+    return read;
 }
 
 } // namespace tarvel::run

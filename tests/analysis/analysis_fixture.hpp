@@ -2,6 +2,8 @@
 // gives back the tables, the node table, the result and the bytes of the joined lines.
 #pragma once
 
+#include <optional>
+
 #include <array>
 #include <string>
 #include <vector>
@@ -30,7 +32,9 @@ struct Analysed {
 inline Analysed analyse(const testing::DigiBuilder& input, const CodesList* codes = nullptr) {
     Analysed a{digi::load_elements(input.bytes(), "hoja.bin"), {}, {}};
     a.nodes = CreamosNodos(a.tables);
-    a.result = EliminamosNodos(a.tables, a.nodes, codes);
+    const std::optional<CodeSet> code_set =
+        codes != nullptr ? std::optional<CodeSet>(*codes) : std::nullopt;
+    a.result = EliminamosNodos(a.tables, a.nodes, code_set ? &*code_set : nullptr);
     return a;
 }
 

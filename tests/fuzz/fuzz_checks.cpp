@@ -118,8 +118,9 @@ void read_every_field(const digi::ElementTables& tables) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The codes file read line by line: split into lines, each line into fields, then the fields
-// taken in pairs across lines.
+// The codes file read line by line: split into lines (a quote a line does not close joins it to
+// the line of the next quote), each line into fields, then the fields taken in pairs across
+// lines.
 
 std::vector<std::string> fields_of_line(std::string_view line) {
     std::vector<std::string> fields;
@@ -158,18 +159,55 @@ std::string trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+/// Where `line` opens a quoted field that it does not close, if it does.
+std::optional<std::size_t> unclosed_quote(std::string_view line) {
+    std::size_t pos = 0;
+    for (;;) {
+        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) {
+            ++pos;
+        }
+        if (pos < line.size() && line[pos] == '"') {
+            const std::size_t close = line.find('"', pos + 1);
+            if (close == std::string_view::npos) {
+                return pos;
+            }
+            pos = close;
+        }
+        const std::size_t comma = line.find(',', pos);
+        if (comma == std::string_view::npos) {
+            return std::nullopt;
+        }
+        pos = comma + 1;
+    }
+}
+
+std::string_view without_cr(std::string_view line, bool ends_in_newline) {
+    if (ends_in_newline && !line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
 std::vector<std::string> codes_by_lines(std::string_view content) {
     if (content.substr(0, 3) == "\xEF\xBB\xBF") {
         content.remove_prefix(3);
     }
     std::vector<std::string> fields;
     while (!content.empty()) {
-        const std::size_t newline = content.find('\n');
-        std::string_view line = content.substr(0, newline);
-        content.remove_prefix(newline == std::string_view::npos ? content.size() : newline + 1);
-        if (newline != std::string_view::npos && !line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
+        // A line that opens a quote it does not close runs on to the line of the next quote,
+        // when there is one; that line may open another.
+        std::size_t end = content.find('\n');
+        while (end != std::string_view::npos &&
+               unclosed_quote(without_cr(content.substr(0, end), true))) {
+            const std::size_t close = content.find('"', end + 1);
+            if (close == std::string_view::npos) {
+                break;
+            }
+            end = content.find('\n', close);
         }
+        const bool newline = end != std::string_view::npos;
+        const std::string_view line = without_cr(content.substr(0, end), newline);
+        content.remove_prefix(newline ? end + 1 : content.size());
         const std::vector<std::string> more = fields_of_line(line);
         fields.insert(fields.end(), more.begin(), more.end());
     }
@@ -244,7 +282,10 @@ void check_one_run(std::span<const std::byte> sheet, const RunFlags& flags,
     digi::ElementTables tables = digi::load_elements(sheet, file_name);
     const auto loaded_lines = static_cast<std::int64_t>(tables.lines.size());
     analysis::NodeTable nodes = analysis::CreamosNodos(tables);
-    const analysis::AnalysisResult result = analysis::EliminamosNodos(tables, nodes, codes);
+    const std::optional<analysis::CodeSet> code_set =
+        codes != nullptr ? std::optional<analysis::CodeSet>(*codes) : std::nullopt;
+    const analysis::AnalysisResult result =
+        analysis::EliminamosNodos(tables, nodes, code_set ? &*code_set : nullptr);
 
     digi::MemorySink output;
     digi::EscribimosSalida(output, tables, flags.all_elements,

@@ -155,5 +155,33 @@ TEST(RunBatch, FileWrittenByAnEarlierFileIsReadAfterIt) {
     }
 }
 
+// The codes file is read once for a whole batch: taken away after the first sheet, it still
+// gives the later sheets their direction. A codes file that cannot be read fails every sheet.
+TEST(RunBatch, CodesFileIsReadOnceForTheWholeBatch) {
+    TempFolder folder;
+    for (const char* sheet : {"a.bin", "b.bin", "c.bin"}) {
+        write_bytes((folder / sheet).string(), testing::head_to_head_sheet());
+    }
+    write_bytes((folder / "codigos.CFG").string(), bytes_of("RIO0001,1\n"));
+    RunSettings common;
+    common.codes = folder / "codigos.CFG";
+    const auto outcomes =
+        run_batch(batch_list(folder.path()), common, 1, [&](std::size_t, const FileOutcome&) {
+            std::filesystem::remove(folder / "codigos.CFG");
+        });
+    for (const FileOutcome& outcome : outcomes) {
+        ASSERT_TRUE(outcome.summary) << outcome.error;
+        EXPECT_EQ(outcome.summary->direction_errors, 1) << outcome.input;
+    }
+
+    const auto failed = run_batch(batch_list(folder.path()), common, 2);
+    ASSERT_EQ(failed.size(), 3u);
+    for (const FileOutcome& outcome : failed) {
+        EXPECT_FALSE(outcome.summary);
+        EXPECT_NE(outcome.error.find("codigos.CFG: no se puede abrir"), std::string::npos)
+            << outcome.error;
+    }
+}
+
 } // namespace
 } // namespace tarvel::run

@@ -29,7 +29,12 @@ TEST(CodesFile, QuotedFieldKeepsCommasAndDropsWhatFollowsTheClosingQuote) {
     EXPECT_EQ(parse_codes("\"RIO\"basura,1\nB2,0\n"), (Codes{"RIO", "B2"}));
     EXPECT_EQ(parse_codes("A1,\"x,y\"\"z\"\nB2,0\n"), (Codes{"A1", "B2"}));
     EXPECT_EQ(parse_codes("\" RIO \",1\n"), (Codes{"RIO"}));
-    // An unclosed quote ends with its line, so the next line is still read.
+    // A quoted field runs to its closing quote over line ends; the pairs after it keep
+    // their places.
+    EXPECT_EQ(parse_codes("\"A1\nB2\",1\nC3,0\n"), (Codes{"A1\nB2", "C3"}));
+    EXPECT_EQ(parse_codes("\"A1\r\n\",1\nC3,0\n"), (Codes{"A1\r\n", "C3"}));
+    EXPECT_EQ(parse_codes("A1,\"x\ny\"\nB2,0\n"), (Codes{"A1", "B2"}));
+    // A quote that nothing closes ends with its line, so the next line is still read.
     EXPECT_EQ(parse_codes("\"RIO,1\nB2\nC3,0\n"), (Codes{"RIO,1", "C3"}));
 }
 
