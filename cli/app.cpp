@@ -140,6 +140,20 @@ int run_options(const Options& options, std::ostream& out, std::ostream& err, bo
     return exit_file_failed;
 }
 
+/// Summary lines that could not be written (standard output closed, or a pipe whose reader
+/// has gone) are a failure of the run, said on stderr, although every file was processed:
+/// a script reading them must not take their absence for success.
+int checked_results(std::ostream& out, std::ostream& err) {
+    out.flush();
+    if (out) {
+        return exit_success;
+    }
+    err << "tarvel: no se pueden escribir los resultados en la salida estándar; los ficheros "
+           "se han procesado y escrito igualmente\n"
+        << std::flush;
+    return exit_file_failed;
+}
+
 } // namespace
 
 int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -150,9 +164,10 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         if (!parsed.options) {
             return parsed.exit_code;
         }
-        return run_options(*parsed.options, out, err, show_progress);
-    } catch (const std::exception& e) {
-        err << "tarvel: " << e.what() << '\n' << std::flush;
+        const int code = run_options(*parsed.options, out, err, show_progress);
+        return code == exit_success ? checked_results(out, err) : code;
+    } catch (...) {
+        err << "tarvel: " << run::failure_reason(std::current_exception()) << '\n' << std::flush;
         return exit_file_failed;
     }
 }

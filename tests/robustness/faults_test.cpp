@@ -45,7 +45,7 @@ TEST_F(InputGiven, UnreadableInputFailsNamingItAndKeepsTheOlderOutput) {
     const Snapshot before = snapshot(folder.path());
 
     // As root, permissions do not stop a read: the run is made as an unprivileged user.
-    const ProcessOutcome run = run_tarvel({path("hoja.bin")}, {user, std::nullopt});
+    const ProcessOutcome run = run_tarvel({path("hoja.bin")}, run_as(user));
 
     EXPECT_EQ(run.exit_code, 1) << describe(run);
     EXPECT_TRUE(Contains(run.err, path("hoja.bin") + ": no se puede abrir"));
@@ -141,7 +141,7 @@ TEST_F(OutputGiven, ReadOnlyOutputFolderFailsAndKeepsTheOlderOutput) {
                     fs::perm_options::replace);
     const Snapshot before = snapshot(folder.path());
 
-    const ProcessOutcome run = run_tarvel({path("hoja.bin")}, {user, std::nullopt});
+    const ProcessOutcome run = run_tarvel({path("hoja.bin")}, run_as(user));
 
     EXPECT_EQ(run.exit_code, 1) << describe(run);
     EXPECT_TRUE(Contains(run.err, path("hoja_sal.bin") + ": no se puede crear"));
@@ -241,6 +241,34 @@ TEST_F(OutputGiven, DiskFillingUpDuringTheWriteFailsAndKeepsTheOlderOutput) {
     EXPECT_EQ(snapshot(folder.path()), before) << names(snapshot(folder.path()));
 }
 
+// The output fits on the disk and the error file does not: both are written and synced
+// before either replaces its target, so the older output and error file both stay.
+TEST_F(OutputGiven, DiskFillingUpWithTheErrorFileKeepsBothOlderFiles) {
+    SmallDisk disk(folder / "lleno", "256k");
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << disk.error() << ")";
+    }
+    // 800 pairs meeting head to head: 112 KiB of sheet, as much output with every element,
+    // and 56 KiB of error file, one more than the disk holds.
+    DigiBuilder sheet;
+    for (std::int32_t i = 0; i < 800; ++i) {
+        sheet.line("RIO0001", {{10, 2 * i, 0}, {0, 2 * i, 0}});
+        sheet.line("RIO0001", {{10, 2 * i, 0}, {20, 2 * i, 0}});
+    }
+    put("lleno/hoja.bin", sheet.bytes());
+    put("lleno/hoja_sal.bin", older_output());
+    put("lleno/hoja_err.bin", older_output());
+    put_text("sentido.cfg", "RIO0001,1\n");
+    const Snapshot before = snapshot(folder.path());
+
+    const ProcessOutcome run =
+        run_tarvel({"-a", "-c", path("sentido.cfg"), path("lleno/hoja.bin")});
+
+    EXPECT_EQ(run.exit_code, 1) << describe(run);
+    EXPECT_TRUE(Contains(run.err, path("lleno/hoja_err.bin") + ": no se puede escribir"));
+    EXPECT_EQ(snapshot(folder.path()), before) << names(snapshot(folder.path()));
+}
+
 TEST_F(OutputGiven, OutputNamedAsTheInputIsRefusedInEverySpelling) {
     put("hoja.bin", joining_pair(0));
     fs::create_directory(path("sub"));
@@ -323,7 +351,7 @@ TEST_F(CodesFileGiven, UnreadableCodesFileFailsBeforeAnythingIsWritten) {
     const Snapshot before = snapshot(folder.path());
 
     const ProcessOutcome run =
-        run_tarvel({"-c", path("sentido.cfg"), path("hoja.bin")}, {user, std::nullopt});
+        run_tarvel({"-c", path("sentido.cfg"), path("hoja.bin")}, run_as(user));
 
     EXPECT_EQ(run.exit_code, 1) << describe(run);
     EXPECT_TRUE(Contains(run.err, path("sentido.cfg") + ": no se puede abrir"));
@@ -365,6 +393,12 @@ TEST_F(CodesFileGiven, BinaryCodesFileGivesNoDirection) {
 TEST_F(CodesFileGiven, QuotedFieldsKeepTheirCommas) {
     put_text("comillas.cfg", "\"CAM0001, con coma\",1\n  \"RIO0001\" resto ignorado,\"0,0\"\n");
     expect_direction_of_rio("comillas.cfg", true);
+}
+
+// A quoted field that runs over a line end does not shift the pairs after it.
+TEST_F(CodesFileGiven, QuotedFieldRunsOverALineEnd) {
+    put_text("varias.cfg", "\"CAM\n0001\",1\nRIO0001,1\n");
+    expect_direction_of_rio("varias.cfg", true);
 }
 
 TEST_F(CodesFileGiven, CrlfLineEndsReadAsLf) {

@@ -90,7 +90,7 @@ TEST_F(Interrupted, KilledWhileWritingKeepsTheOlderOutputAndItsLeftoverIsNoSheet
     EXPECT_EQ(after.at("grande_sal.bin"), text_of(older_output()));
     const std::vector<std::string> leftovers = temporaries(after);
     ASSERT_EQ(leftovers.size(), 1u) << names(after);
-    EXPECT_EQ(leftovers.front().rfind(".tarvel-grande_sal.bin.", 0), 0u) << leftovers.front();
+    EXPECT_TRUE(leftovers.front().ends_with(".tmp")) << leftovers.front();
     EXPECT_FALSE(after.at(leftovers.front()).empty());
     EXPECT_EQ(after.size(), 3u) << names(after);
 
@@ -117,7 +117,8 @@ TEST_F(Interrupted, EndedAtAFileSizeLimitKeepsTheOlderOutput) {
     put("grande_sal.bin", older_output());
     const Snapshot before = snapshot(folder.path());
 
-    const ProcessOutcome run = run_tarvel({"-a", path("grande.bin")}, {std::nullopt, 1'500'000ul});
+    const ProcessOutcome run =
+        run_tarvel({"-a", path("grande.bin")}, file_size_limited(1'500'000ul));
 
     ASSERT_EQ(run.term_signal, SIGXFSZ) << describe(run);
     const Snapshot after = snapshot(folder.path());
@@ -128,6 +129,83 @@ TEST_F(Interrupted, EndedAtAFileSizeLimitKeepsTheOlderOutput) {
     EXPECT_EQ(after.at(leftovers.front()).size(), 1'500'000u);
     EXPECT_EQ(run::batch_list(folder.path()), std::vector<fs::path>{folder / "grande.bin"});
 }
+
+/// Waits until `child` writes to one of its temporaries in `folder`, then sends it `signal`.
+/// False when the child ended first.
+bool signal_while_writing(TarvelProcess& child, const fs::path& folder, int signal) {
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    if (watch < 0 || ::inotify_add_watch(watch, folder.c_str(), IN_MODIFY) < 0) {
+        return false;
+    }
+    bool sent = false;
+    while (!sent) {
+        pollfd fds[2] = {{watch, POLLIN, 0}, {child.exit_descriptor(), POLLIN, 0}};
+        if (::poll(fds, 2, -1) <= 0 ||
+            ((fds[1].revents & POLLIN) != 0 && (fds[0].revents & POLLIN) == 0)) {
+            break;
+        }
+        alignas(inotify_event) char events[4096];
+        const ssize_t got = ::read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (!sent && event->len > 0 && std::strncmp(event->name, ".tarvel-", 8) == 0) {
+                ::kill(child.pid(), signal);
+                sent = true;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::close(watch);
+    return sent;
+}
+
+struct StopCase {
+    const char* name;
+    int signal;
+    int exit_code;
+};
+
+class Stopped : public RobustnessTest, public ::testing::WithParamInterface<StopCase> {};
+
+// A stop signal in the middle of a batch of large sheets: the program removes what it was
+// writing, names the sheet it was on and ends with 128 + the signal; each output is either
+// the older one or the whole new one, never a part, and no temporary is left.
+TEST_P(Stopped, RemovesItsTemporariesNamesTheSheetAndKeepsOlderOutputs) {
+    const StopCase& c = GetParam();
+    put_large_sheet(path("grande1.bin"));
+    fs::copy_file(path("grande1.bin"), path("grande2.bin"));
+    fs::copy_file(path("grande1.bin"), path("grande3.bin"));
+    const ProcessOutcome whole = run_tarvel({"-a", "-j", "1", folder.path().string()});
+    ASSERT_EQ(whole.exit_code, 0) << describe(whole);
+    const std::string complete = text_of(get("grande1_sal.bin"));
+    for (const char* sheet : {"grande1_sal.bin", "grande2_sal.bin", "grande3_sal.bin"}) {
+        put(sheet, older_output());
+    }
+
+    TarvelProcess child({"-a", "-j", "1", folder.path().string()});
+    ASSERT_TRUE(signal_while_writing(child, folder.path(), c.signal)) << "the batch ended first";
+    const ProcessOutcome run = child.wait();
+
+    EXPECT_EQ(run.exit_code, c.exit_code) << describe(run);
+    EXPECT_TRUE(Contains(run.err, std::string("interrumpido por ") + c.name));
+    EXPECT_TRUE(Contains(run.err, path("grande")));
+    const Snapshot after = snapshot(folder.path());
+    EXPECT_TRUE(temporaries(after).empty()) << names(after);
+    EXPECT_EQ(after.size(), 6u) << names(after);
+    for (const char* sheet : {"grande1_sal.bin", "grande2_sal.bin", "grande3_sal.bin"}) {
+        const std::string& bytes = after.at(sheet);
+        EXPECT_TRUE(bytes == text_of(older_output()) || bytes == complete)
+            << sheet << " holds " << bytes.size() << " bytes";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, Stopped,
+                         ::testing::Values(StopCase{"SIGINT", SIGINT, 130},
+                                           StopCase{"SIGTERM", SIGTERM, 143},
+                                           StopCase{"SIGHUP", SIGHUP, 129}),
+                         [](const ::testing::TestParamInfo<StopCase>& p) {
+                             return std::string(p.param.name);
+                         });
 
 using Load = RobustnessTest;
 

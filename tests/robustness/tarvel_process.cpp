@@ -33,6 +33,9 @@ int anonymous_file() {
 
 std::string read_all(int fd) {
     std::string text;
+    if (fd < 0) {
+        return text;
+    }
     char buffer[4096];
     ::lseek(fd, 0, SEEK_SET);
     for (;;) {
@@ -65,16 +68,48 @@ TarvelProcess::TarvelProcess(const std::vector<std::string>& args, const Process
     }
     argv.push_back(nullptr);
 
-    m_out = anonymous_file();
-    m_err = anonymous_file();
+    // What each of the child's descriptors 1 and 2 becomes: a captured file, nothing (closed)
+    // or the writing end of a pipe whose reading end is already closed.
+    const auto stream_for = [](ProcessOptions::Stream kind, int& captured) {
+        if (kind == ProcessOptions::Stream::captured) {
+            captured = anonymous_file();
+            return captured;
+        }
+        if (kind == ProcessOptions::Stream::closed) {
+            return -1;
+        }
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            fail("cannot make a pipe for the child");
+        }
+        ::close(ends[0]);
+        return ends[1];
+    };
+    const int child_out = stream_for(options.out, m_out);
+    const int child_err = stream_for(options.err, m_err);
+    const auto close_pipe_ends = [&] {
+        if (options.out == ProcessOptions::Stream::pipe_without_reader) {
+            ::close(child_out);
+        }
+        if (options.err == ProcessOptions::Stream::pipe_without_reader) {
+            ::close(child_err);
+        }
+    };
     m_pid = ::fork();
     if (m_pid < 0) {
+        close_pipe_ends();
         fail("cannot start tarvel");
     }
     if (m_pid == 0) {
         // Only async-signal-safe calls between fork and exec.
-        if (::dup2(m_out, STDOUT_FILENO) < 0 || ::dup2(m_err, STDERR_FILENO) < 0) {
-            ::_exit(126);
+        const int wanted[2] = {child_out, child_err};
+        for (int target = STDOUT_FILENO; target <= STDERR_FILENO; ++target) {
+            const int source = wanted[target - STDOUT_FILENO];
+            if (source < 0) {
+                ::close(target);
+            } else if (::dup2(source, target) < 0) {
+                ::_exit(126);
+            }
         }
         // A run ended by a signal leaves no core file behind.
         const rlimit no_core{0, 0};
@@ -87,6 +122,12 @@ TarvelProcess::TarvelProcess(const std::vector<std::string>& args, const Process
                 ::_exit(126);
             }
         }
+        if (options.address_space_limit) {
+            const rlimit limit{*options.address_space_limit, *options.address_space_limit};
+            if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+                ::_exit(126);
+            }
+        }
         if (options.as_user) {
             const gid_t group = *options.as_user;
             if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 ||
@@ -94,9 +135,18 @@ TarvelProcess::TarvelProcess(const std::vector<std::string>& args, const Process
                 ::_exit(126);
             }
         }
+        // After the change of user: a limit already passed when the user changes would make
+        // the exec itself fail.
+        if (options.process_limit) {
+            const rlimit limit{*options.process_limit, *options.process_limit};
+            if (::setrlimit(RLIMIT_NPROC, &limit) != 0) {
+                ::_exit(126);
+            }
+        }
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
+    close_pipe_ends();
     m_pidfd = static_cast<int>(::syscall(SYS_pidfd_open, m_pid, 0));
     if (m_pidfd < 0) {
         fail("cannot watch the tarvel process");
@@ -136,6 +186,18 @@ ProcessOutcome TarvelProcess::wait() {
 bool TarvelProcess::ends_within(int milliseconds) const {
     pollfd ended{m_pidfd, POLLIN, 0};
     return ::poll(&ended, 1, milliseconds) > 0;
+}
+
+ProcessOptions run_as(std::optional<uid_t> user) {
+    ProcessOptions options;
+    options.as_user = user;
+    return options;
+}
+
+ProcessOptions file_size_limited(unsigned long bytes) {
+    ProcessOptions options;
+    options.file_size_limit = bytes;
+    return options;
 }
 
 ProcessOutcome run_tarvel(const std::vector<std::string>& args, const ProcessOptions& options) {

@@ -24,7 +24,21 @@ struct ProcessOptions {
     std::optional<uid_t> as_user;
     /// RLIMIT_FSIZE of the child in bytes; writing past it ends the child with SIGXFSZ.
     std::optional<unsigned long> file_size_limit;
+    /// RLIMIT_AS of the child in bytes: allocations past it fail.
+    std::optional<unsigned long> address_space_limit;
+    /// RLIMIT_NPROC of the child, set after `as_user`: threads past it cannot be created
+    /// (the limit does not bind root).
+    std::optional<unsigned long> process_limit;
+    /// How the child's standard output and error are given to it.
+    enum class Stream { captured, closed, pipe_without_reader };
+    Stream out = Stream::captured;
+    Stream err = Stream::captured;
 };
+
+/// Options with only the user to run as (none: this process's).
+[[nodiscard]] ProcessOptions run_as(std::optional<uid_t> user);
+/// Options with only a file-size limit.
+[[nodiscard]] ProcessOptions file_size_limited(unsigned long bytes);
 
 /// One running `tarvel`. Its output streams go to unnamed temporary files.
 class TarvelProcess {
