@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "analysis/line_assembly.hpp"
+
 namespace tarvel::analysis {
 namespace {
 
@@ -28,6 +30,135 @@ bool at_place(const digi::Vertex& v, std::int32_t x, std::int32_t y) noexcept {
     return v.x == x && v.y == y;
 }
 
+/// One line's end at a node: the vertex, and the loaded line it belongs to.
+struct LineEnd {
+    digi::Vertex vertex;
+    std::int32_t piece;
+};
+
+/// The node loop over one file, its steps named as they happen at a node.
+class NodeLoop {
+public:
+    NodeLoop(digi::ElementTables& tables, NodeTable& nodes, const CodeSet* codes,
+             AnalysisResult& result)
+        : m_tables(tables), m_nodes(nodes), m_result(result) {
+        if (codes != nullptr) {
+            m_direction.emplace(*codes);
+        }
+    }
+
+    void visit(std::int32_t node) {
+        if (m_nodes.end_count(node) != 2) {
+            return; // loose ends, junctions and dissolved nodes
+        }
+        const std::span<const std::int32_t> list = m_nodes.element_list(node);
+        const std::int32_t first = list[0];
+        const std::int32_t second = list[1];
+        m_x = m_nodes.x(node);
+        m_y = m_nodes.y(node);
+        if (first == second) {
+            pass_over_ring(first);
+            return;
+        }
+        if (!same_kind(origin_of(first), origin_of(second))) {
+            return;
+        }
+        if (against_each_other(first, second)) {
+            mark_direction_error(first, second);
+            return;
+        }
+        const JoinLayout layout = lay_out_join(m_tables, joined(), first, second, m_x, m_y);
+        if (layout.vertex_count > digi::max_item_count) {
+            pass_over_vertex_limit(first, second, layout.vertex_count);
+            return;
+        }
+        join(node, layout);
+    }
+
+private:
+    JoinedLines& joined() { return m_result.joined; }
+
+    digi::ElementView origin_of(std::int32_t line) {
+        return m_tables.line(static_cast<std::size_t>(joined().origin(line)));
+    }
+
+    /// The end of `line` at the node in hand.
+    LineEnd end_here(std::int32_t line) {
+        const digi::Vertex start = joined().start_vertex(m_tables, line);
+        const bool at_start = at_place(start, m_x, m_y);
+        return LineEnd{at_start ? start : joined().end_vertex(m_tables, line),
+                       joined().end_piece(line, !at_start).line};
+    }
+
+    /// Both lines have a direction and do not run head to tail.
+    bool against_each_other(std::int32_t first, std::int32_t second) {
+        if (!m_direction) {
+            return false;
+        }
+        const auto code_bytes = origin_of(first).bytes().subspan(digi::feature_code_offset, 7);
+        std::string codigo(code_bytes.size(), '\0');
+        std::transform(code_bytes.begin(), code_bytes.end(), codigo.begin(),
+                       [](std::byte b) { return static_cast<char>(b); });
+        const bool head_to_tail = m_direction->SiguenSentido(
+            codigo, joined().start_vertex(m_tables, first), joined().end_vertex(m_tables, first),
+            joined().start_vertex(m_tables, second), joined().end_vertex(m_tables, second));
+        return !head_to_tail && m_direction->ConSentido();
+    }
+
+    NodeFinding finding(const LineEnd& first, const LineEnd& second) const {
+        return NodeFinding{first.vertex, {first.piece, second.piece}};
+    }
+
+    void pass_over_ring(std::int32_t line) {
+        // A ring closed by an earlier join: it stays one closed line.
+        ++m_result.rings_passed_over;
+        const Piece start = joined().end_piece(line, false);
+        const Piece end = joined().end_piece(line, true);
+        m_result.findings.rings.push_back(
+            NodeFinding{joined().start_vertex(m_tables, line), {start.line, end.line}});
+    }
+
+    void mark_direction_error(std::int32_t first, std::int32_t second) {
+        // Marked where it was found: the first line's end at this node, with its Z.
+        const LineEnd a = end_here(first);
+        AnotamosError(m_result.error_points, a.vertex);
+        m_result.findings.direction_errors.push_back(finding(a, end_here(second)));
+    }
+
+    void pass_over_vertex_limit(std::int32_t first, std::int32_t second,
+                                std::int64_t vertex_count) {
+        // The joined line would not fit a line element: both lines stay as they are.
+        ++m_result.vertex_limit_nodes;
+        m_result.findings.vertex_limit.push_back(
+            VertexLimitFinding{finding(end_here(first), end_here(second)), vertex_count});
+    }
+
+    void join(std::int32_t node, const JoinLayout& layout) {
+        if (layout.first_z != layout.second_z) {
+            // Joined as any other node; both vertices stay in the line.
+            m_result.findings.z_differences.push_back(
+                ZDifference{m_x,
+                            m_y,
+                            {layout.first_z, layout.second_z},
+                            {end_here(layout.first).piece, end_here(layout.second).piece}});
+        }
+        MarcamosElemento(m_tables, joined(), layout.first);
+        MarcamosElemento(m_tables, joined(), layout.second);
+        m_nodes.dissolve(node);
+        const std::int32_t nuevo = joined().line_count();
+        CambiamosReferencias(m_nodes, layout.first, layout.second, nuevo);
+        joined().add(layout);
+        ++m_result.joins;
+    }
+
+    digi::ElementTables& m_tables;
+    NodeTable& m_nodes;
+    AnalysisResult& m_result;
+    std::optional<CodesWithDirection> m_direction;
+    std::int32_t m_x = 0;
+    std::int32_t m_y = 0;
+};
+
 } // namespace
 
 void MarcamosElemento(digi::ElementTables& tables, JoinedLines& joined, std::int32_t indice) {
@@ -45,71 +176,16 @@ AnalysisResult EliminamosNodos(digi::ElementTables& tables, NodeTable& nodes,
     }
     AnalysisResult result;
     result.joined = JoinedLines(nodes.line_count());
-    JoinedLines& joined = result.joined;
-    std::optional<CodesWithDirection> direction;
-    if (codes != nullptr) {
-        direction.emplace(*codes);
-    }
-
     const std::int32_t node_count = nodes.node_count();
     std::int64_t two_ended = 0; // each join dissolves one of these
     for (std::int32_t i = 0; i < node_count; ++i) {
         two_ended += nodes.end_count(i) == 2 ? 1 : 0;
     }
-    joined.reserve(two_ended);
+    result.joined.reserve(two_ended);
 
+    NodeLoop loop(tables, nodes, codes, result);
     for (std::int32_t i = 0; i < node_count; ++i) {
-        if (nodes.end_count(i) != 2) {
-            continue; // loose ends, junctions and dissolved nodes
-        }
-        const std::span<const std::int32_t> list = nodes.element_list(i);
-        const std::int32_t first = list[0];
-        const std::int32_t second = list[1];
-        if (first == second) {
-            // A ring closed by an earlier join: it stays one closed line.
-            ++result.rings_passed_over;
-            continue;
-        }
-        const digi::ElementView first_origin =
-            tables.line(static_cast<std::size_t>(joined.origin(first)));
-        if (!same_kind(first_origin,
-                       tables.line(static_cast<std::size_t>(joined.origin(second))))) {
-            continue;
-        }
-        const std::int32_t x = nodes.x(i);
-        const std::int32_t y = nodes.y(i);
-
-        if (direction) {
-            const digi::Vertex first_start = joined.start_vertex(tables, first);
-            const digi::Vertex first_end = joined.end_vertex(tables, first);
-            const auto code_bytes = first_origin.bytes().subspan(digi::feature_code_offset, 7);
-            std::string codigo(code_bytes.size(), '\0');
-            std::transform(code_bytes.begin(), code_bytes.end(), codigo.begin(),
-                           [](std::byte b) { return static_cast<char>(b); });
-            const bool head_to_tail = direction->SiguenSentido(codigo, first_start, first_end,
-                                                               joined.start_vertex(tables, second),
-                                                               joined.end_vertex(tables, second));
-            if (!head_to_tail && direction->ConSentido()) {
-                // Marked where it was found: the first line's end at this node, with its Z.
-                AnotamosError(result.error_points,
-                              at_place(first_start, x, y) ? first_start : first_end);
-                continue;
-            }
-        }
-
-        const JoinPlan plan = joined.plan_join(tables, first, second, x, y);
-        if (plan.vertex_count > digi::max_item_count) {
-            // The joined line would not fit a line element: both lines stay as they are.
-            ++result.vertex_limit_nodes;
-            continue;
-        }
-        MarcamosElemento(tables, joined, first);
-        MarcamosElemento(tables, joined, second);
-        nodes.dissolve(i);
-        const std::int32_t nuevo = joined.line_count();
-        CambiamosReferencias(nodes, first, second, nuevo);
-        joined.add(plan);
-        ++result.joins;
+        loop.visit(i);
     }
     return result;
 }

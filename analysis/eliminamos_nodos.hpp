@@ -1,11 +1,13 @@
 // `EliminamosNodos`: the node loop. Visits the nodes in number order, joins the two lines of
 // every superfluous node (chains of joins collapse into one line) and records direction
-// errors where lines of a code with direction meet head to head or tail to tail.
+// errors where lines of a code with direction meet head to head or tail to tail, together
+// with what else it finds at the nodes it visits.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "analysis/findings.hpp"
 #include "analysis/funciones_tarvel.hpp"
 #include "analysis/joined_lines.hpp"
 #include "analysis/node_table.hpp"
@@ -19,6 +21,9 @@ struct AnalysisResult {
     std::int64_t joins = 0;
     std::int64_t rings_passed_over = 0;  ///< nodes whose two entries name the same line
     std::int64_t vertex_limit_nodes = 0; ///< joins not made: the line would pass 32767 vertices
+    /// Direction errors, rings, vertex-limit nodes and Z differences with their lines (near
+    /// misses are found apart, before the loop: see near_misses.hpp).
+    Findings findings;
 };
 
 /// Runs the node loop on `nodes` (from CreamosNodos on `tables`, not used before). Marks

@@ -1,37 +1,46 @@
-// The lines made by joins. A join records how its two lines are laid out instead of copying
-// their vertices, so a chain of any length costs a fixed amount per join; the vertex list of a
-// line still live is built when it is written (the assembly step), and its extent is taken
-// from that list (the extent step).
+// The lines made by joins, stored as how each join laid out its two lines rather than as
+// copied vertices, so a chain of any length costs a fixed amount per join. This is only the
+// store: the orientation of a join and the assembly of vertices live in line_assembly.hpp.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "digi/definiciones_digi.hpp"
-#include "digi/writer.hpp"
 
 namespace tarvel::analysis {
 
-/// How a join lays out its two lines at the joining point, worked out before the join is made
-/// (its vertex count decides whether it can be made at all).
-struct JoinPlan {
+/// A loaded line as it stands in a line: its index in the line element table and whether it
+/// runs against that line's direction.
+struct Piece {
+    std::int32_t line = 0;
+    bool reversed = false;
+
+    bool operator==(const Piece&) const = default;
+};
+
+/// How vertices that repeat the vertex placed before them are treated while a piece is placed.
+enum class Repeats : std::uint8_t {
+    kept,    ///< only the piece's first vertex may be dropped; the others go in as they are
+    dropped, ///< every vertex equal (X, Y and Z) to the one placed last is dropped
+};
+
+/// How a join lays out its two lines at the joining point.
+struct JoinLayout {
     std::int32_t first = 0;        ///< the first line: header, attributes and further values
     std::int32_t second = 0;       ///< the second line
     bool first_reversed = false;   ///< first line taken from its last vertex to its vertex 1
     bool second_reversed = false;  ///< second line taken from its last vertex to its vertex 1
     bool whole_reversed = false;   ///< the second line runs into the first: list turned round
     std::int64_t vertex_count = 0; ///< vertices of the joined line, repeats dropped
+    /// Z of the first line's and of the second line's vertex at the joining point.
+    std::int32_t first_z = 0;
+    std::int32_t second_z = 0;
 };
 
 /// Joined lines in the order made. Lines are numbered as in the node table: loaded lines
 /// 0 .. loaded - 1 (the line element table), then the joined lines.
-///
-/// The joined vertex list of first line F and second line S at joining point p is F oriented
-/// to end at p, then S oriented to start at p with every vertex dropped that repeats (X, Y
-/// and Z) the vertex placed before it; where F touches p with its vertex 1 and S with its
-/// last vertex, that list is turned round, so a line that runs into another keeps its
-/// direction.
 class JoinedLines {
 public:
     JoinedLines() = default;
@@ -59,6 +68,9 @@ public:
     /// Vertex count of any line (loaded or joined).
     [[nodiscard]] std::int32_t vertex_count(const digi::ElementTables& tables,
                                             std::int32_t line) const;
+    /// The loaded line that holds vertex 1 (`last` false) or the last vertex of any line,
+    /// with whether it is that loaded line's last vertex.
+    [[nodiscard]] Piece end_piece(std::int32_t line, bool last) const;
     /// Vertex 1 of any line. Precondition: it has at least one vertex.
     [[nodiscard]] digi::Vertex start_vertex(const digi::ElementTables& tables,
                                             std::int32_t line) const;
@@ -69,23 +81,23 @@ public:
     /// the line carries: itself when loaded, the first line of the first join otherwise.
     [[nodiscard]] std::int32_t origin(std::int32_t line) const;
 
-    /// Lays out the join of `first` and `second` at the joining point (x, y). Preconditions:
-    /// each line has an end there, they are different, and the second has its other end
-    /// elsewhere.
-    [[nodiscard]] JoinPlan plan_join(const digi::ElementTables& tables, std::int32_t first,
-                                     std::int32_t second, std::int32_t x, std::int32_t y) const;
-    /// Appends the joined line of `plan` and returns its number (line_count() before).
+    /// Appends the joined line of `layout` and returns its number (line_count() before).
     /// Throws std::logic_error when its vertex count does not fit a line element.
-    std::int32_t add(const JoinPlan& plan);
+    std::int32_t add(const JoinLayout& layout);
 
-    /// The vertex list of any line, built on demand without recursion.
-    [[nodiscard]] std::vector<digi::Vertex> vertices(const digi::ElementTables& tables,
-                                                     std::int32_t line) const;
+    /// Visits the pieces of any line in its running order, each with how its repeats are
+    /// placed: visit(const Piece&, Repeats). Without recursion: chains run tens of thousands
+    /// of joins deep.
+    template <typename Visit> void walk(std::int32_t line, Visit&& visit) const;
 
-    /// Appends every live joined line, in the order made, as a DIGI line element: the header
-    /// of its first line with its own vertex count, the extent of its vertices with the first
-    /// line's further values, its vertices, the first line's attribute records.
-    void write(digi::ByteSink& out, const digi::ElementTables& tables) const;
+    /// Visits every live joined line, in the order made: visit(std::int32_t line).
+    template <typename Visit> void for_each_live(Visit&& visit) const {
+        for (std::size_t i = 0; i < m_lines.size(); ++i) {
+            if ((m_lines[i].flags & absorbed_flag) == 0) {
+                visit(m_loaded + static_cast<std::int32_t>(i));
+            }
+        }
+    }
 
 private:
     /// Reference to an end vertex of a loaded line: line * 2, plus 1 for its last vertex.
@@ -111,16 +123,60 @@ private:
     [[nodiscard]] std::size_t slot(std::int32_t line) const;
     [[nodiscard]] const Record& record(std::int32_t line) const;
     [[nodiscard]] EndRef end_ref(std::int32_t line, bool last) const;
-    void build(const digi::ElementTables& tables, std::int32_t line,
-               std::vector<digi::Vertex>& out) const;
 
     std::int32_t m_loaded = 0;
     std::vector<Record> m_lines;
     std::int64_t m_live = 0;
 };
 
-/// The extent step: stores the smallest and largest X, Y and Z of `vertices` in values 1 to 6
-/// of `block`, leaving values 7 to 9 as they are. Precondition: `vertices` is not empty.
-void extent_step(std::span<const digi::Vertex> vertices, digi::ElementBlock& block);
+template <typename Visit> void JoinedLines::walk(std::int32_t line, Visit&& visit) const {
+    // A joined line is F (its first line, oriented, placed as its own rule says) then S (its
+    // second line, oriented, every repeat dropped), or that list turned round. Turned round,
+    // S comes first, reversed, with every repeat dropped: it holds none and does not start
+    // with the joining point, so that gives it exactly, apart from a run equal to the joining
+    // point that S had dropped at its start and that now comes out once at its end; F,
+    // reversed, starts with that same vertex and drops it by its own rule.
+    struct Task {
+        std::int32_t line;
+        bool reversed;
+        Repeats repeats;
+    };
+    // Most lines are shallow: their tasks fit on this thread's stack; deep chains spill over.
+    std::array<Task, 64> near{};
+    std::size_t depth = 0;
+    std::vector<Task> far;
+    const auto push = [&](const Task& task) {
+        if (depth < near.size()) {
+            near[depth++] = task;
+        } else {
+            far.push_back(task);
+        }
+    };
+    push({line, false, Repeats::kept});
+    while (depth > 0) {
+        Task task{};
+        if (!far.empty()) {
+            task = far.back();
+            far.pop_back();
+        } else {
+            task = near[--depth];
+        }
+        if (!is_joined(task.line)) {
+            visit(Piece{task.line, task.reversed}, task.repeats);
+            continue;
+        }
+        const Record& r = record(task.line);
+        const bool first_reversed = (r.flags & first_reversed_flag) != 0;
+        const bool second_reversed = (r.flags & second_reversed_flag) != 0;
+        const bool whole_reversed = (r.flags & whole_reversed_flag) != 0;
+        if (task.reversed == whole_reversed) {
+            push({r.second, second_reversed, Repeats::dropped});
+            push({r.first, first_reversed, task.repeats});
+        } else {
+            push({r.first, !first_reversed, task.repeats});
+            push({r.second, !second_reversed, Repeats::dropped});
+        }
+    }
+}
 
 } // namespace tarvel::analysis

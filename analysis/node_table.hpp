@@ -35,6 +35,14 @@ public:
     }
     [[nodiscard]] std::int32_t x(std::int32_t node) const { return m_x.at(index(node)); }
     [[nodiscard]] std::int32_t y(std::int32_t node) const { return m_y.at(index(node)); }
+    /// X and Y of every node, by node number, for passes over all of them.
+    [[nodiscard]] std::span<const std::int32_t> xs() const noexcept { return m_x; }
+    [[nodiscard]] std::span<const std::int32_t> ys() const noexcept { return m_y; }
+    /// Whether the node holds exactly one line end as built (a loose end), by node number.
+    [[nodiscard]] bool loose_end(std::int32_t node) const {
+        const std::size_t i = index(node);
+        return m_list_start.at(i + 1) - m_list_start[i] == 1;
+    }
     /// Line ends registered at the node, or -1 once a join has dissolved it.
     [[nodiscard]] std::int32_t end_count(std::int32_t node) const;
     /// The node's lines in order of registration (a dissolved node keeps its list).

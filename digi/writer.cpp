@@ -1,6 +1,7 @@
 #include "digi/writer.hpp"
 
 #include <cassert>
+#include <cstring>
 #include <stdexcept>
 
 namespace tarvel::digi {
@@ -18,14 +19,11 @@ void check_counts(const ElementHeader& header, std::size_t items, std::size_t at
     }
 }
 
-} // namespace
-
-void write_line(ByteSink& out, const ElementHeader& header, const ElementBlock& block,
-                std::span<const Vertex> vertices, std::span<const AttributeRecord> attributes) {
-    check_counts(header, vertices.size(), attributes.size());
-    std::vector<std::byte> bytes(static_cast<std::size_t>(
-        element_length(static_cast<std::int64_t>(vertices.size()),
-                       static_cast<std::int64_t>(attributes.size()))));
+/// The one encoder of line elements: header, block, vertices, attribute records.
+void encode_line(ByteSink& out, const ElementHeader& header, const ElementBlock& block,
+                 std::span<const Vertex> vertices, std::span<const std::byte> attribute_bytes) {
+    std::vector<std::byte> bytes(header_bytes + block_bytes + item_bytes * vertices.size() +
+                                 attribute_bytes.size());
     std::byte* p = bytes.data();
     encode_header(header, p);
     encode_block(block, p + header_bytes);
@@ -34,20 +32,40 @@ void write_line(ByteSink& out, const ElementHeader& header, const ElementBlock& 
         encode_vertex(v, p);
         p += item_bytes;
     }
-    for (const AttributeRecord& a : attributes) {
-        encode_attribute(a, p);
-        p += attribute_record_bytes;
+    if (!attribute_bytes.empty()) {
+        std::memcpy(p, attribute_bytes.data(), attribute_bytes.size());
     }
     out.write(bytes);
+}
+
+} // namespace
+
+void write_line(ByteSink& out, const ElementHeader& header, const ElementBlock& block,
+                std::span<const Vertex> vertices, std::span<const AttributeRecord> attributes) {
+    check_counts(header, vertices.size(), attributes.size());
+    std::vector<std::byte> attribute_bytes(attribute_record_bytes * attributes.size());
+    for (std::size_t i = 0; i < attributes.size(); ++i) {
+        encode_attribute(attributes[i], attribute_bytes.data() + attribute_record_bytes * i);
+    }
+    encode_line(out, header, block, vertices, attribute_bytes);
+}
+
+void write_line(ByteSink& out, const LineElement& line) {
+    if (line.vertices.size() > static_cast<std::size_t>(max_item_count)) {
+        throw std::length_error("a line element holds at most 32767 vertices");
+    }
+    ElementHeader header = line.origin.header();
+    header.item_count = static_cast<std::int16_t>(line.vertices.size());
+    encode_line(out, header, line.block, line.vertices, line.origin.attribute_bytes());
 }
 
 void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& block,
                 const Vertex& anchor, std::span<const TextPiece> pieces,
                 std::span<const AttributeRecord> attributes) {
     check_counts(header, pieces.size() + 1, attributes.size());
-    std::vector<std::byte> bytes(static_cast<std::size_t>(
-        element_length(static_cast<std::int64_t>(pieces.size() + 1),
-                       static_cast<std::int64_t>(attributes.size()))));
+    std::vector<std::byte> bytes(
+        static_cast<std::size_t>(element_length(static_cast<std::int64_t>(pieces.size() + 1),
+                                                static_cast<std::int64_t>(attributes.size()))));
     std::byte* p = bytes.data();
     encode_header(header, p);
     encode_block(block, p + header_bytes);
@@ -68,7 +86,7 @@ void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& 
 }
 
 void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_elements,
-                      const std::function<void(ByteSink&)>& write_joined_lines) {
+                      const LineSource& joined_lines) {
     // Loaded elements go out as the bytes they were read from, so they come back exactly.
     if (all_elements) {
         for (std::size_t i = 0; i < tables.lines.size(); ++i) {
@@ -77,8 +95,8 @@ void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_eleme
             }
         }
     }
-    if (write_joined_lines) {
-        write_joined_lines(out);
+    if (joined_lines) {
+        joined_lines([&out](const LineElement& line) { write_line(out, line); });
     }
     if (all_elements) {
         for (std::size_t i = 0; i < tables.texts.size(); ++i) {

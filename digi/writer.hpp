@@ -31,6 +31,23 @@ private:
 void write_line(ByteSink& out, const ElementHeader& header, const ElementBlock& block,
                 std::span<const Vertex> vertices, std::span<const AttributeRecord> attributes);
 
+/// A line made from loaded lines, handed over to be written: the loaded line whose type code,
+/// feature code and attribute records it carries, its element block and its vertices.
+struct LineElement {
+    ElementView origin;
+    ElementBlock block;
+    std::span<const Vertex> vertices;
+};
+
+/// Appends `line`: the origin's header with the vertex count of `line.vertices`, the block,
+/// the vertices and the origin's attribute records. Throws std::length_error when the
+/// vertices do not fit a line element.
+void write_line(ByteSink& out, const LineElement& line);
+
+/// Calls its argument once for each line to write, in order.
+using LineVisitor = std::function<void(const LineElement&)>;
+using LineSource = std::function<void(const LineVisitor&)>;
+
 /// Appends a text element. Precondition: item count = 1 + pieces, attribute count = attributes.
 void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& block,
                 const Vertex& anchor, std::span<const TextPiece> pieces,
@@ -38,8 +55,8 @@ void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& 
 
 /// Writes the result of a run: with `all_elements`, every live loaded line in table order,
 /// then the joined lines, then every text; otherwise the joined lines alone.
-/// `write_joined_lines` appends the live joined lines in the order they were made.
+/// `joined_lines` hands over the live joined lines in the order they were made.
 void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_elements,
-                      const std::function<void(ByteSink&)>& write_joined_lines);
+                      const LineSource& joined_lines);
 
 } // namespace tarvel::digi

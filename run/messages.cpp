@@ -35,6 +35,8 @@ std::string summary_line(const RunSummary& summary) {
     }
     append_count(line, ", anillos omitidos", summary.rings_passed_over);
     append_count(line, ", nodos omitidos por límite de vértices", summary.vertex_limit_nodes);
+    append_count(line, ", uniones con cota distinta", summary.z_differences);
+    append_count(line, ", extremos casi unidos", summary.near_misses);
     return line;
 }
 

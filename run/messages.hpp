@@ -23,8 +23,9 @@ inline constexpr std::string_view older_error_file_note = " es de una ejecución
 
 /// One line on a processed file: "IN -> OUT: líneas leídas 2, textos 0, uniones 1,
 /// líneas escritas 1, errores de sentido 0, anillos omitidos 0, nodos omitidos por límite
-/// de vértices 0"; with direction errors the error file's name follows their count in
-/// brackets, and so does an error file left from an earlier run, with a note saying so.
+/// de vértices 0, uniones con cota distinta 0, extremos casi unidos 0"; with direction errors the
+/// error file's name follows their count in brackets, and so does an error file left from an
+/// earlier run, with a note saying so.
 [[nodiscard]] std::string summary_line(const RunSummary& summary);
 
 /// "FILE: reason" for a failed file; the file is not repeated when the reason opens with it

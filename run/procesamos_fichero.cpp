@@ -1,11 +1,15 @@
 #include "run/procesamos_fichero.hpp"
 
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
 #include "analysis/eliminamos_nodos.hpp"
+#include "analysis/line_assembly.hpp"
+#include "analysis/near_misses.hpp"
 #include "analysis/node_table.hpp"
 #include "common/errors.hpp"
 #include "digi/loader.hpp"
@@ -46,6 +50,61 @@ bool regular_file_exists(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+RunSummary summarise(const RunSettings& settings, const std::vector<PlannedOutput>& outputs,
+                     const digi::ElementTables& tables, const analysis::AnalysisResult& result) {
+    RunSummary summary;
+    summary.input = settings.input;
+    summary.output = target_of(outputs, OutputRole::sheet);
+    summary.error_file = target_of(outputs, OutputRole::errors);
+    summary.lines_read = static_cast<std::int64_t>(tables.lines.size());
+    summary.texts_read = static_cast<std::int64_t>(tables.texts.size());
+    summary.joins = result.joins;
+    summary.direction_errors = static_cast<std::int64_t>(result.error_points.size());
+    summary.rings_passed_over = result.rings_passed_over;
+    summary.vertex_limit_nodes = result.vertex_limit_nodes;
+    summary.z_differences = static_cast<std::int64_t>(result.findings.z_differences.size());
+    summary.near_misses = static_cast<std::int64_t>(result.findings.near_misses.size());
+    summary.lines_written = static_cast<std::int64_t>(result.joined.live_count());
+    if (settings.all_elements) {
+        for (const digi::LineRecord& line : tables.lines) {
+            summary.lines_written += line.absorbed ? 0 : 1;
+        }
+    }
+    return summary;
+}
+
+/// Writes every planned output that has something to hold (the error file only with
+/// direction errors), each complete and synced before any replaces its target, so a failure
+/// while writing leaves every older file as it was.
+void write_outputs(const RunSettings& settings, const std::vector<PlannedOutput>& outputs,
+                   const digi::ElementTables& tables, const analysis::AnalysisResult& result) {
+    std::vector<std::unique_ptr<AtomicOutputFile>> files;
+    for (const PlannedOutput& output : outputs) {
+        switch (output.role) {
+        case OutputRole::sheet:
+            files.push_back(std::make_unique<AtomicOutputFile>(output.target));
+            digi::EscribimosSalida(*files.back(), tables, settings.all_elements,
+                                   analysis::joined_line_source(tables, result.joined));
+            break;
+        case OutputRole::errors:
+            // Without direction errors an older error file is left alone.
+            if (!result.error_points.empty()) {
+                files.push_back(std::make_unique<AtomicOutputFile>(output.target));
+                GrabamosErrores(*files.back(), result.error_points, unit_factor(settings.unit));
+            }
+            break;
+        case OutputRole::report:
+        case OutputRole::gis_export:
+            throw std::logic_error("a run-wide output planned for one file");
+        }
+    }
+    std::vector<AtomicOutputFile*> commits;
+    for (const auto& file : files) {
+        commits.push_back(file.get());
+    }
+    commit_together(commits);
+}
+
 } // namespace
 
 std::int32_t unit_factor(Unit unit) noexcept {
@@ -60,6 +119,10 @@ std::int32_t unit_factor(Unit unit) noexcept {
     return 1000;
 }
 
+double tolerance_in_file_units(const RunSettings& settings) noexcept {
+    return settings.tolerance * unit_factor(settings.unit);
+}
+
 RunSummary ProcesamosFichero(const RunSettings& settings) {
     require_input_name(settings.input);
     const WorkInProgress::Input on_record(settings.input);
@@ -71,45 +134,24 @@ RunSummary ProcesamosFichero(const RunSettings& settings) {
     const std::shared_ptr<const CodesRead> codes = codes_of(settings);
     digi::ElementTables tables = digi::CargamosFichero(settings.input);
     analysis::NodeTable nodes = analysis::CreamosNodos(tables);
-    const analysis::AnalysisResult result =
+    std::vector<analysis::NearMiss> near_misses =
+        analysis::find_near_misses(tables, nodes, tolerance_in_file_units(settings));
+    analysis::AnalysisResult result =
         analysis::EliminamosNodos(tables, nodes, codes ? &codes->get() : nullptr);
+    result.findings.near_misses = std::move(near_misses);
+    nodes = {};
 
-    RunSummary summary;
-    summary.input = settings.input;
-    summary.output = target_of(outputs, OutputRole::sheet);
-    summary.error_file = target_of(outputs, OutputRole::errors);
-    summary.lines_read = static_cast<std::int64_t>(tables.lines.size());
-    summary.texts_read = static_cast<std::int64_t>(tables.texts.size());
-    summary.joins = result.joins;
-    summary.direction_errors = static_cast<std::int64_t>(result.error_points.size());
-    summary.rings_passed_over = result.rings_passed_over;
-    summary.vertex_limit_nodes = result.vertex_limit_nodes;
-    summary.lines_written = static_cast<std::int64_t>(result.joined.live_count());
-    if (settings.all_elements) {
-        for (const digi::LineRecord& line : tables.lines) {
-            summary.lines_written += line.absorbed ? 0 : 1;
-        }
-    }
-
-    // Both files are written out, complete and synced, before either replaces its target,
-    // so a failure while writing leaves the older output and error file as they were.
-    // Without direction errors an older error file is left alone.
-    AtomicOutputFile output(summary.output);
-    digi::EscribimosSalida(output, tables, settings.all_elements,
-                           [&](digi::ByteSink& sink) { result.joined.write(sink, tables); });
-    std::optional<AtomicOutputFile> error_file;
-    if (!result.error_points.empty()) {
-        error_file.emplace(summary.error_file);
-        GrabamosErrores(*error_file, result.error_points, unit_factor(settings.unit));
-    }
-    std::vector<AtomicOutputFile*> commits{&output};
-    if (error_file) {
-        commits.push_back(&*error_file);
-    }
-    commit_together(commits);
+    RunSummary summary = summarise(settings, outputs, tables, result);
+    write_outputs(settings, outputs, tables, result);
     // Without codes the output may have taken the error file's name.
-    summary.older_error_file = !error_file && regular_file_exists(summary.error_file) &&
+    summary.older_error_file = result.error_points.empty() &&
+                               regular_file_exists(summary.error_file) &&
                                !same_file(summary.error_file, summary.output);
+    if (settings.keep_details) {
+        summary.details =
+            std::make_shared<const SheetResults>(std::move(tables), std::move(result),
+                                                 settings.all_elements, unit_factor(settings.unit));
+    }
     return summary;
 }
 

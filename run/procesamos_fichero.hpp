@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "run/codes_file.hpp"
+#include "run/sheet_results.hpp"
 
 namespace tarvel::run {
 
@@ -16,6 +17,9 @@ enum class Unit { metres, centimetres, millimetres };
 /// File units per metre: 1, 100 or 1000.
 [[nodiscard]] std::int32_t unit_factor(Unit unit) noexcept;
 
+/// The window's "Tolerancia" as it opens, and the command line's default, in metres.
+inline constexpr double default_tolerance = 0.10;
+
 struct RunSettings {
     std::filesystem::path input;
     std::filesystem::path output; ///< empty: the name derived from the input ("_sal")
@@ -24,6 +28,11 @@ struct RunSettings {
     std::shared_ptr<const CodesRead> codes_read;
     Unit unit = Unit::millimetres;
     bool all_elements = false; ///< "Salida de Todos los Elementos"
+    /// Near-miss tolerance in metres ("Tolerancia"): line ends closer than this that did
+    /// not meet are reported. Not negative.
+    double tolerance = default_tolerance;
+    /// Keep the sheet's results (RunSummary::details) for a report, an export or a map.
+    bool keep_details = false;
 };
 
 struct RunSummary {
@@ -37,10 +46,17 @@ struct RunSummary {
     std::int64_t direction_errors = 0;
     std::int64_t rings_passed_over = 0;
     std::int64_t vertex_limit_nodes = 0;
+    std::int64_t z_differences = 0; ///< joins whose two line ends differ in Z
+    std::int64_t near_misses = 0;   ///< pairs of line ends within the tolerance, not met
     /// No direction errors were found, yet a file of the error file's name is there: an
     /// error file of an earlier run, left as it was.
     bool older_error_file = false;
+    /// What the run found, place by place, when the settings asked to keep it.
+    std::shared_ptr<const SheetResults> details;
 };
+
+/// The near-miss tolerance of `settings` in file units.
+[[nodiscard]] double tolerance_in_file_units(const RunSettings& settings) noexcept;
 
 /// Processes one file. Throws a tarvel::Error (RunRefused, FileError, FormatError,
 /// CodesFileError) naming the file; a failed run leaves older outputs as they were.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/eliminamos_nodos.hpp"
+#include "analysis/line_assembly.hpp"
 #include "analysis/node_table.hpp"
 #include "digi/loader.hpp"
 #include "digi/writer.hpp"
@@ -24,7 +25,8 @@ struct Analysed {
     /// What the output holds with only the joined lines chosen.
     [[nodiscard]] std::vector<std::byte> joined_bytes() const {
         digi::MemorySink sink;
-        result.joined.write(sink, tables);
+        joined_line_source(tables, result.joined)(
+            [&sink](const digi::LineElement& line) { digi::write_line(sink, line); });
         return sink.bytes();
     }
 };

@@ -1,5 +1,7 @@
 #include "analysis/joined_lines.hpp"
 
+#include "analysis/line_assembly.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -155,6 +157,25 @@ Vertices copied_join(const Vertices& first, const Vertices& second, std::int32_t
     return first_reversed && second_reversed ? reversed(out) : out;
 }
 
+/// The pieces of a join as the copying way makes them: each line's pieces in the order its
+/// vertices are placed, each piece flipped with its line, the whole turned round with the list.
+std::vector<Piece> copied_pieces(const std::vector<Piece>& first, const std::vector<Piece>& second,
+                                 bool first_reversed, bool second_reversed) {
+    const auto oriented = [](std::vector<Piece> pieces, bool flip) {
+        if (flip) {
+            std::reverse(pieces.begin(), pieces.end());
+            for (Piece& piece : pieces) {
+                piece.reversed = !piece.reversed;
+            }
+        }
+        return pieces;
+    };
+    std::vector<Piece> out = oriented(first, first_reversed);
+    const std::vector<Piece> rest = oriented(second, second_reversed);
+    out.insert(out.end(), rest.begin(), rest.end());
+    return oriented(out, first_reversed && second_reversed);
+}
+
 /// A piece of a chain from (from, 0) to (from + 1, 0), with interior vertices and repeats
 /// drawn from a handful of values so that equal neighbours are common.
 Vertices random_piece(std::mt19937& rng, std::int32_t from) {
@@ -177,15 +198,17 @@ Vertices random_piece(std::mt19937& rng, std::int32_t from) {
     return coin(rng) != 0 ? reversed(v) : v;
 }
 
-TEST(JoinedLines, ListsBuiltOnDemandEqualListsCopiedAtEveryJoin) {
+TEST(JoinedLines, ListsAndPiecesBuiltOnDemandEqualThoseCopiedAtEveryJoin) {
     std::mt19937 rng(4242);
     for (int round = 0; round < 400; ++round) {
         const int pieces = 2 + round % 14;
         std::vector<Vertices> copied;
+        std::vector<std::vector<Piece>> copied_piece_lists;
         std::vector<std::int32_t> origin;
         DigiBuilder b;
         for (int j = 0; j < pieces; ++j) {
             copied.push_back(random_piece(rng, j));
+            copied_piece_lists.push_back({Piece{j, false}});
             origin.push_back(j);
             b.line_with_block(code("P" + std::to_string(j)),
                               digi::ElementBlock{{0, 0, 0, 0, 0, 0, j, 2 * j, 3 * j}},
@@ -207,7 +230,7 @@ TEST(JoinedLines, ListsBuiltOnDemandEqualListsCopiedAtEveryJoin) {
             }
             const auto expected = copied_join(copied[static_cast<std::size_t>(first)],
                                               copied[static_cast<std::size_t>(second)], node, 0);
-            const JoinPlan plan = joined.plan_join(tables, first, second, node, 0);
+            const JoinLayout plan = lay_out_join(tables, joined, first, second, node, 0);
             ASSERT_EQ(plan.vertex_count, static_cast<std::int64_t>(expected.size()));
             for (const std::int32_t part : {first, second}) {
                 if (joined.is_joined(part)) {
@@ -216,11 +239,18 @@ TEST(JoinedLines, ListsBuiltOnDemandEqualListsCopiedAtEveryJoin) {
             }
             const std::int32_t made = joined.add(plan);
             copied.push_back(expected);
+            copied_piece_lists.push_back(
+                copied_pieces(copied_piece_lists[static_cast<std::size_t>(first)],
+                              copied_piece_lists[static_cast<std::size_t>(second)],
+                              plan.first_reversed, plan.second_reversed));
             origin.push_back(origin[static_cast<std::size_t>(first)]);
             for (auto& o : owner) {
                 o = (o == first || o == second) ? made : o;
             }
-            ASSERT_EQ(joined.vertices(tables, made), expected) << "round " << round;
+            Vertices built;
+            assemble_vertices(tables, joined, made, built);
+            ASSERT_EQ(built, expected) << "round " << round;
+            ASSERT_EQ(pieces_of(joined, made), copied_piece_lists.back()) << "round " << round;
             ASSERT_EQ(joined.start_vertex(tables, made), expected.front());
             ASSERT_EQ(joined.end_vertex(tables, made), expected.back());
             ASSERT_EQ(joined.vertex_count(tables, made),
@@ -230,7 +260,7 @@ TEST(JoinedLines, ListsBuiltOnDemandEqualListsCopiedAtEveryJoin) {
         const auto last = static_cast<std::size_t>(joined.line_count() - 1);
         const auto j = origin[last];
         digi::MemorySink written;
-        joined.write(written, tables);
+        digi::EscribimosSalida(written, tables, false, joined_line_source(tables, joined));
         ASSERT_EQ(written.bytes(),
                   line_bytes(code("P" + std::to_string(j)), copied[last],
                              {attribute(static_cast<std::int16_t>(j), j, "t")}, {j, 2 * j, 3 * j}));

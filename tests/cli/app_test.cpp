@@ -57,7 +57,10 @@ std::string batch_stdout(const TempFolder& folder, int sheets) {
                     ", textos 0, uniones " + std::to_string(i) + ", líneas escritas " +
                     (i == 0 ? "0" : "1") +
                     ", errores de sentido 0, anillos omitidos 0, nodos omitidos por límite de "
-                    "vértices 0\n";
+                    "vértices 0, uniones con cota distinta 0, extremos casi unidos " +
+                    // Nodes 10 mm apart: each loose end is within 100 mm of every other node
+                    // (up to ten sheets).
+                    std::to_string(2 * i + 1) + "\n";
     }
     return expected + "PROCESO Terminado Correctamente.\n";
 }
@@ -119,7 +122,7 @@ TEST(RunCli, FilesAndFoldersMixInTheOrderGiven) {
     EXPECT_EQ(ran.out, z + ".bin -> " + z +
                            "_sal.bin: líneas leídas 2, textos 0, uniones 1, líneas escritas 1, "
                            "errores de sentido 0, anillos omitidos 0, nodos omitidos por límite "
-                           "de vértices 0\n" +
+                           "de vértices 0, uniones con cota distinta 0, extremos casi unidos 3\n" +
                            batch_stdout(folder, 2));
 }
 

@@ -83,7 +83,7 @@ TEST(TarvelProgram, OneFileWithTheDerivedOutputName) {
               summary("hoja12.bin", "hoja12_sal.bin",
                       "líneas leídas 2, textos 0, uniones 1, líneas escritas 1, errores de "
                       "sentido 0, anillos omitidos 0, nodos omitidos por límite de "
-                      "vértices 0") +
+                      "vértices 0, uniones con cota distinta 0, extremos casi unidos 3") +
                   "PROCESO Terminado Correctamente.\n");
     EXPECT_EQ(ran.err, "");
     EXPECT_EQ(read_bytes((folder / "hoja12_sal.bin").string()), testing::typical_joined_line());
@@ -102,7 +102,8 @@ TEST(TarvelProgram, ChosenOutputCodesAndUnitWithAnErrorFile) {
               summary("hoja.v2.bin", "salida/otra.bin",
                       "líneas leídas 2, textos 0, uniones 0, líneas escritas 0, errores de "
                       "sentido 1 (hoja_err.v2.bin), anillos omitidos 0, nodos omitidos "
-                      "por límite de vértices 0") +
+                      "por límite de vértices 0, uniones con cota distinta 0, extremos casi "
+                      "unidos 2") +
                   "PROCESO Terminado Correctamente.\n");
     EXPECT_TRUE(read_bytes((folder / "salida" / "otra.bin").string()).empty());
     EXPECT_EQ(read_bytes((folder / "hoja_err.v2.bin").string()),
@@ -141,7 +142,8 @@ TEST(TarvelProgram, FailedFileInABatchExitsOneAndTheOthersAreWritten) {
     EXPECT_EQ(ran.code, 1);
     const std::string counts =
         "líneas leídas 2, textos 0, uniones 1, líneas escritas 1, errores de sentido 0, anillos "
-        "omitidos 0, nodos omitidos por límite de vértices 0";
+        "omitidos 0, nodos omitidos por límite de vértices 0, uniones con cota distinta 0, "
+        "extremos casi unidos 3";
     EXPECT_EQ(ran.out, summary("lote/a.bin", "lote/a_sal.bin", counts) +
                            summary("lote/c.bin", "lote/c_sal.bin", counts));
     EXPECT_EQ(ran.err.rfind("PROCESO Terminado con errores. Ficheros no procesados: 1 de 3.\n"

@@ -21,8 +21,9 @@ std::vector<std::byte> slice(const std::vector<std::byte>& all, std::int64_t pos
 TEST(EscribimosSalida, EveryElementComesBackByteForByteLinesFirst) {
     DigiBuilder b;
     b.text("ROTULO", {1, 2, 3}, {"Rio", "Grande", "del", "Norte"}); // four pieces
-    b.line(code("RIO", '\0'), {{0, 0, 0}, {10, 0, 0}},
-           {attribute(1, -7, "ab", '\0'), attribute(2, 9, "x y"), attribute(-3, 1 << 30, "zzzzzz")});
+    b.line(
+        code("RIO", '\0'), {{0, 0, 0}, {10, 0, 0}},
+        {attribute(1, -7, "ab", '\0'), attribute(2, 9, "x y"), attribute(-3, 1 << 30, "zzzzzz")});
     b.element("CX", "OTRO", 2);
     b.line(code("CARRETE", ' '), {}, {});
     b.element("Q=", "", 0);
@@ -61,21 +62,25 @@ TEST(EscribimosSalida, AbsorbedLinesAreSkippedAndJoinedLinesGoBetweenLinesAndTex
     b.line("B", {{5, 0, 0}, {6, 0, 0}});
     ElementTables t = load_elements(b.bytes(), "a.bin");
     t.lines[0].absorbed = true;
-    const auto joined = [](ByteSink& sink) {
-        const std::byte marker[] = {std::byte{'J'}};
-        sink.write(marker);
+    // A line handed over as a value: A's header and attributes, a block and vertices of its own.
+    const std::vector<Vertex> vertices{{0, 0, 0}, {1, 0, 0}, {1, 9, 4}};
+    const ElementBlock block{{0, 0, 0, 1, 9, 4, 7, 8, 9}};
+    const auto joined = [&](const LineVisitor& visit) {
+        visit(LineElement{t.line(0), block, vertices});
     };
+    const std::vector<std::byte> joined_bytes =
+        DigiBuilder{}.line_with_block(code("A"), block, vertices, {}).bytes();
 
     MemorySink all;
     EscribimosSalida(all, t, true, joined);
     std::vector<std::byte> expected(t.line(1).bytes().begin(), t.line(1).bytes().end());
-    expected.push_back(std::byte{'J'});
+    expected.insert(expected.end(), joined_bytes.begin(), joined_bytes.end());
     expected.insert(expected.end(), t.text(0).bytes().begin(), t.text(0).bytes().end());
     EXPECT_EQ(all.bytes(), expected);
 
     MemorySink only_joined;
     EscribimosSalida(only_joined, t, false, joined);
-    EXPECT_EQ(only_joined.bytes(), std::vector<std::byte>{std::byte{'J'}});
+    EXPECT_EQ(only_joined.bytes(), joined_bytes);
 
     MemorySink nothing;
     EscribimosSalida(nothing, t, false, {});

@@ -8,6 +8,7 @@
 
 #include "analysis/eliminamos_nodos.hpp"
 #include "analysis/funciones_tarvel.hpp"
+#include "analysis/line_assembly.hpp"
 #include "analysis/node_table.hpp"
 #include "common/errors.hpp"
 #include "digi/loader.hpp"
@@ -289,7 +290,7 @@ void check_one_run(std::span<const std::byte> sheet, const RunFlags& flags,
 
     digi::MemorySink output;
     digi::EscribimosSalida(output, tables, flags.all_elements,
-                           [&](digi::ByteSink& sink) { result.joined.write(sink, tables); });
+                           analysis::joined_line_source(tables, result.joined));
     digi::MemorySink errors;
     if (!result.error_points.empty()) {
         run::GrabamosErrores(errors, result.error_points, unit_factor_of(flags.unit));

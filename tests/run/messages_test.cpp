@@ -17,6 +17,8 @@ RunSummary summary_of(const std::string& input, std::int64_t errors) {
     s.direction_errors = errors;
     s.rings_passed_over = 1;
     s.vertex_limit_nodes = 2;
+    s.z_differences = 3;
+    s.near_misses = 4;
     return s;
 }
 
@@ -24,17 +26,20 @@ TEST(Messages, SummaryLineNamesFilesAndEveryCount) {
     EXPECT_EQ(summary_line(summary_of("/m/hoja.bin", 0)),
               "/m/hoja.bin -> /m/hoja_sal.bin: líneas leídas 120, textos 4, uniones 35, "
               "líneas escritas 85, errores de sentido 0, anillos omitidos 1, "
-              "nodos omitidos por límite de vértices 2");
+              "nodos omitidos por límite de vértices 2, uniones con cota distinta 3, "
+              "extremos casi unidos 4");
     EXPECT_EQ(summary_line(summary_of("/m/hoja.bin", 3)),
               "/m/hoja.bin -> /m/hoja_sal.bin: líneas leídas 120, textos 4, uniones 35, "
               "líneas escritas 85, errores de sentido 3 (/m/hoja_err.bin), anillos omitidos 1, "
-              "nodos omitidos por límite de vértices 2");
+              "nodos omitidos por límite de vértices 2, uniones con cota distinta 3, "
+              "extremos casi unidos 4");
     RunSummary older = summary_of("/m/hoja.bin", 0);
     older.older_error_file = true;
     EXPECT_EQ(summary_line(older),
               "/m/hoja.bin -> /m/hoja_sal.bin: líneas leídas 120, textos 4, uniones 35, "
               "líneas escritas 85, errores de sentido 0 (/m/hoja_err.bin es de una ejecución "
-              "anterior), anillos omitidos 1, nodos omitidos por límite de vértices 2");
+              "anterior), anillos omitidos 1, nodos omitidos por límite de vértices 2, "
+              "uniones con cota distinta 3, extremos casi unidos 4");
 }
 
 TEST(Messages, ClosingMessageIsTheSuccessTextOnlyWhenEveryFileSucceeded) {

@@ -1,0 +1,145 @@
+#include "analysis/line_assembly.hpp"
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace tarvel::analysis {
+namespace {
+
+bool at_place(const digi::Vertex& v, std::int32_t x, std::int32_t y) noexcept {
+    return v.x == x && v.y == y;
+}
+
+/// Number of places where a vertex repeats the one before it (X, Y and Z).
+std::int64_t adjacent_repeats(const digi::ElementView& line) {
+    std::int64_t repeats = 0;
+    const std::int32_t n = line.item_count();
+    for (std::int32_t i = 1; i < n; ++i) {
+        if (std::memcmp(line.item_data(i - 1), line.item_data(i), digi::item_bytes) == 0) {
+            ++repeats;
+        }
+    }
+    return repeats;
+}
+
+/// Places the vertices of one loaded line after those already in `out`.
+void place_piece(const digi::ElementView& line, bool reversed, Repeats repeats,
+                 std::vector<digi::Vertex>& out) {
+    const std::int32_t n = line.item_count();
+    for (std::int32_t step = 0; step < n; ++step) {
+        const digi::Vertex v = line.vertex(reversed ? n - 1 - step : step);
+        const bool may_drop = repeats == Repeats::dropped || step == 0;
+        if (may_drop && !out.empty() && out.back() == v) {
+            continue;
+        }
+        out.push_back(v);
+    }
+}
+
+} // namespace
+
+JoinLayout lay_out_join(const digi::ElementTables& tables, const JoinedLines& joined,
+                        std::int32_t first, std::int32_t second, std::int32_t x, std::int32_t y) {
+    JoinLayout layout;
+    layout.first = first;
+    layout.second = second;
+    const digi::Vertex first_start = joined.start_vertex(tables, first);
+    const digi::Vertex second_start = joined.start_vertex(tables, second);
+    layout.first_reversed = at_place(first_start, x, y);
+    layout.second_reversed = !at_place(second_start, x, y);
+    layout.whole_reversed = layout.first_reversed && layout.second_reversed;
+
+    // The count the repeat rules give: F goes in whole; of S, a vertex is dropped exactly where
+    // it repeats the vertex before it in S, or, for its first vertex, F's copy of the joining
+    // point. A joined line's own repeats are those of the loaded line it starts from (its
+    // origin): the second line of a join never brings any, and turning a list round keeps them.
+    const digi::Vertex joining =
+        layout.first_reversed ? first_start : joined.end_vertex(tables, first);
+    const digi::Vertex second_first =
+        layout.second_reversed ? joined.end_vertex(tables, second) : second_start;
+    layout.first_z = joining.z;
+    layout.second_z = second_first.z;
+    const std::int64_t repeats =
+        adjacent_repeats(tables.line(static_cast<std::size_t>(joined.origin(second))));
+    layout.vertex_count = std::int64_t{joined.vertex_count(tables, first)} +
+                          joined.vertex_count(tables, second) - repeats -
+                          (second_first == joining ? 1 : 0);
+    return layout;
+}
+
+void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joined,
+                       std::int32_t line, std::vector<digi::Vertex>& out) {
+    out.clear();
+    joined.walk(line, [&](const Piece& piece, Repeats repeats) {
+        place_piece(tables.line(static_cast<std::size_t>(piece.line)), piece.reversed, repeats,
+                    out);
+    });
+}
+
+std::vector<Piece> pieces_of(const JoinedLines& joined, std::int32_t line) {
+    std::vector<Piece> pieces;
+    joined.walk(line, [&](const Piece& piece, Repeats) { pieces.push_back(piece); });
+    return pieces;
+}
+
+void extent_step(std::span<const digi::Vertex> vertices, digi::ElementBlock& block) {
+    std::int32_t MinX = vertices.front().x;
+    std::int32_t MinY = vertices.front().y;
+    std::int32_t MinZ = vertices.front().z;
+    std::int32_t MaxX = MinX;
+    std::int32_t MaxY = MinY;
+    std::int32_t MaxZ = MinZ;
+    for (const digi::Vertex& v : vertices) {
+        if (v.x < MinX) {
+            MinX = v.x;
+        }
+        if (v.y < MinY) {
+            MinY = v.y;
+        }
+        if (v.z < MinZ) {
+            MinZ = v.z;
+        }
+        if (v.x > MaxX) {
+            MaxX = v.x;
+        }
+        if (v.y > MaxY) {
+            MaxY = v.y;
+        }
+        if (v.z > MaxZ) {
+            MaxZ = v.z;
+        }
+    }
+    block.values[0] = MinX;
+    block.values[1] = MinY;
+    block.values[2] = MinZ;
+    block.values[3] = MaxX;
+    block.values[4] = MaxY;
+    block.values[5] = MaxZ;
+}
+
+digi::LineElement joined_line_element(const digi::ElementTables& tables, const JoinedLines& joined,
+                                      std::int32_t line, std::vector<digi::Vertex>& vertices) {
+    assemble_vertices(tables, joined, line, vertices);
+    const std::int32_t expected = joined.vertex_count(tables, line);
+    if (vertices.size() != static_cast<std::size_t>(expected)) {
+        throw std::logic_error("a joined line built " + std::to_string(vertices.size()) +
+                               " vertices of " + std::to_string(expected));
+    }
+    const digi::ElementView origin = tables.line(static_cast<std::size_t>(joined.origin(line)));
+    // Every vertex of both lines is in the list or repeats one that is, so the extent of the
+    // list is the extent of both lines.
+    digi::ElementBlock block = origin.block();
+    extent_step(vertices, block);
+    return digi::LineElement{origin, block, vertices};
+}
+
+digi::LineSource joined_line_source(const digi::ElementTables& tables, const JoinedLines& joined) {
+    return [&tables, &joined](const digi::LineVisitor& visit) {
+        std::vector<digi::Vertex> vertices;
+        joined.for_each_live(
+            [&](std::int32_t line) { visit(joined_line_element(tables, joined, line, vertices)); });
+    };
+}
+
+} // namespace tarvel::analysis

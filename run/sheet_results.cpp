@@ -1,0 +1,72 @@
+#include "run/sheet_results.hpp"
+
+#include "analysis/line_assembly.hpp"
+#include "digi/format.hpp"
+
+namespace tarvel::run {
+namespace {
+
+/// The element number of every line: the elements are walked again by their framing, which
+/// the loader has already checked.
+std::vector<std::int64_t> line_element_numbers(const digi::ElementTables& tables) {
+    std::vector<std::int64_t> numbers;
+    numbers.reserve(tables.lines.size());
+    const std::span<const std::byte> bytes = tables.bytes.span();
+    std::size_t next_line = 0;
+    std::size_t offset = 0;
+    std::int64_t number = 0;
+    while (offset + 1 < bytes.size() && next_line < tables.lines.size()) {
+        ++number;
+        const std::byte* header = bytes.data() + offset;
+        if (static_cast<std::int64_t>(offset) + 1 == tables.lines[next_line].file_position) {
+            numbers.push_back(number);
+            ++next_line;
+        }
+        const std::int64_t length =
+            digi::element_length(digi::load_i16(header + digi::item_count_offset),
+                                 static_cast<std::int64_t>(header[digi::attribute_count_offset]));
+        offset += static_cast<std::size_t>(length);
+    }
+    return numbers;
+}
+
+} // namespace
+
+SheetResults::SheetResults(digi::ElementTables tables, analysis::AnalysisResult analysis,
+                           bool all_elements, std::int32_t unit_factor)
+    : m_tables(std::move(tables)), m_analysis(std::move(analysis)), m_all_elements(all_elements),
+      m_unit_factor(unit_factor), m_line_numbers(line_element_numbers(m_tables)) {}
+
+ElementRef SheetResults::element(std::int32_t line) const {
+    const auto i = static_cast<std::size_t>(line);
+    return ElementRef{m_line_numbers.at(i), m_tables.lines.at(i).file_position};
+}
+
+void SheetResults::for_each_output_line(const std::function<void(const OutputLine&)>& visit) const {
+    if (m_all_elements) {
+        std::vector<digi::Vertex> vertices;
+        for (std::size_t i = 0; i < m_tables.lines.size(); ++i) {
+            if (m_tables.lines[i].absorbed) {
+                continue;
+            }
+            const digi::ElementView line = m_tables.line(i);
+            vertices.resize(static_cast<std::size_t>(line.item_count()));
+            for (std::int32_t v = 0; v < line.item_count(); ++v) {
+                vertices[static_cast<std::size_t>(v)] = line.vertex(v);
+            }
+            const analysis::Piece itself{static_cast<std::int32_t>(i), false};
+            visit(OutputLine{digi::LineElement{line, line.block(), vertices}, {&itself, 1}});
+        }
+    }
+    // The joined lines come as the output has them, in the order made, each with its pieces.
+    std::vector<digi::Vertex> vertices;
+    std::vector<analysis::Piece> pieces;
+    m_analysis.joined.for_each_live([&](std::int32_t line) {
+        const digi::LineElement element =
+            analysis::joined_line_element(m_tables, m_analysis.joined, line, vertices);
+        pieces = analysis::pieces_of(m_analysis.joined, line);
+        visit(OutputLine{element, pieces});
+    });
+}
+
+} // namespace tarvel::run
