@@ -9,7 +9,8 @@
 #include <thread>
 
 #include "cli/options.hpp"
-#include "run/batch.hpp"
+#include "common/errors.hpp"
+#include "run/job.hpp"
 #include "run/messages.hpp"
 
 namespace tarvel::cli {
@@ -55,6 +56,12 @@ public:
     void start() {
         const std::lock_guard lock(m_mutex);
         draw_progress();
+    }
+
+    /// Takes the progress line away (before a message that ends the run).
+    void clear() {
+        const std::lock_guard lock(m_mutex);
+        clear_progress();
     }
 
     void file_done(std::size_t index, const run::FileOutcome& outcome) {
@@ -107,29 +114,40 @@ int run_options(const Options& options, std::ostream& out, std::ostream& err, bo
     }
     Work work = expand_inputs(options, err);
 
-    run::RunSettings common;
-    common.output = options.output;
-    common.codes = options.codes;
-    common.unit = options.unit;
-    common.all_elements = options.all_elements;
+    run::JobSettings job;
+    job.common.output = options.output;
+    job.common.codes = options.codes;
+    job.common.unit = options.unit;
+    job.common.all_elements = options.all_elements;
+    job.common.tolerance = options.tolerance;
+    job.jobs = options.jobs;
+    job.report = options.report;
+    job.gis_export = options.gis_export;
+    job.crs = options.crs;
 
     Reporter reporter(out, err, work.files.size(), options.quiet, show_progress);
-    std::vector<run::FileOutcome> outcomes;
-    reporter.start();
-    if (!options.output.empty()) {
-        // One input file with a chosen output name.
-        common.input = work.files.front();
-        outcomes.push_back(run::run_file(common));
-        reporter.file_done(0, outcomes.front());
-    } else {
-        outcomes = run::run_batch(work.files, common, options.jobs,
-                                  [&](std::size_t index, const run::FileOutcome& outcome) {
-                                      reporter.file_done(index, outcome);
-                                  });
+    run::JobOutcome done;
+    try {
+        reporter.start();
+        done =
+            run::run_job(job, work.files, [&](std::size_t index, const run::FileOutcome& outcome) {
+                reporter.file_done(index, outcome);
+            });
+    } catch (const Error& e) {
+        // A report or export that may not or cannot be written stops the run before any
+        // sheet is read.
+        reporter.clear();
+        err << "tarvel: " << e.what() << '\n' << std::flush;
+        return exit_file_failed;
     }
+    std::vector<run::FileOutcome>& outcomes = done.files;
     // Folders that could not be listed are failures like any file's.
     outcomes.insert(outcomes.end(), work.listing_failures.begin(), work.listing_failures.end());
 
+    if (!done.failures.empty()) {
+        err << run::closing_message(outcomes, done.failures) << '\n' << std::flush;
+        return exit_file_failed;
+    }
     if (run::all_succeeded(outcomes)) {
         if (!options.quiet) {
             out << run::proceso_terminado << '\n' << std::flush;

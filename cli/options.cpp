@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "run/gis_export.hpp"
+
 namespace tarvel::cli {
 namespace {
 
@@ -77,6 +79,29 @@ ParseOutcome parse_options(const std::vector<std::string>& args, unsigned defaul
         ->check(CLI::Range(1u, 1024u).description(""))
         ->group("Opciones");
     app.add_flag("-q,--quiet", options.quiet, "Muestra solo los errores")->group("Opciones");
+    app.add_option("-t,--tolerance", options.tolerance,
+                   "Tolerancia en metros: los extremos de línea a menos de esta distancia que no "
+                   "se unen se señalan (por omisión 0.10)")
+        ->type_name("METROS")
+        ->check(CLI::NonNegativeNumber.description(""))
+        ->group("Opciones");
+    std::string report;
+    std::string gis_export;
+    app.add_option("--report", report,
+                   "Informe JSON de toda la ejecución: ajustes y, por hoja, recuentos, uniones y "
+                   "hallazgos")
+        ->type_name("FICHERO.json")
+        ->group("Opciones");
+    app.add_option("--export", gis_export,
+                   "Exportación SIG de las líneas de salida y los hallazgos, en el formato que "
+                   "indica la extensión: .gpkg, .geojson, .csv...")
+        ->type_name("FICHERO")
+        ->group("Opciones");
+    app.add_option("--crs", options.crs,
+                   "Sistema de referencia de la exportación (p. ej. EPSG:25830); sin él, las capas "
+                   "no llevan ninguno")
+        ->type_name("SRC")
+        ->group("Opciones");
 
     // CLI11 takes the arguments last first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -102,8 +127,21 @@ ParseOutcome parse_options(const std::vector<std::string>& args, unsigned defaul
         }
         options.inputs.emplace_back(input);
     }
+    if (!options.crs.empty()) {
+        if (gis_export.empty()) {
+            print_usage_error(err, "--crs solo vale con --export");
+            return {std::nullopt, exit_usage};
+        }
+        std::string why;
+        if (!run::valid_crs(options.crs, why)) {
+            print_usage_error(err, "--crs " + options.crs + ": " + why);
+            return {std::nullopt, exit_usage};
+        }
+    }
     options.output = output;
     options.codes = codes;
+    options.report = report;
+    options.gis_export = gis_export;
     options.unit = unit_named(unit);
     return {std::move(options), exit_success};
 }

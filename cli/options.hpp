@@ -25,6 +25,10 @@ struct Options {
     bool all_elements = false;
     unsigned jobs = 1; ///< files processed at once in a batch
     bool quiet = false;
+    double tolerance = run::default_tolerance; ///< near-miss tolerance, metres
+    std::filesystem::path report;              ///< JSON report; empty: none
+    std::filesystem::path gis_export;          ///< GIS export; empty: none
+    std::string crs;                           ///< of the export; empty: none
 };
 
 /// Either options to run with, or the exit code of a parse that ends the program

@@ -139,12 +139,61 @@ std::vector<FileOutcome> run_batch(const std::vector<std::filesystem::path>& inp
     std::condition_variable finished;
     std::atomic<std::size_t> next{0};
     std::exception_ptr callback_failure;
+    std::mutex delivery;
+    std::size_t next_to_deliver = 0;
 
     // The codes file is read once for the whole batch; every file shares what it holds.
     RunSettings shared = common;
     if (!shared.codes.empty() && !shared.codes_read) {
         shared.codes_read = read_codes_once(shared.codes);
     }
+
+    // Outcomes are handed over in list order, one thread at a time: whoever finds the sheet
+    // next due done hands it over with every later one already done, while the other threads
+    // go on with their sheets. What a sheet found in detail is dropped once handed over, so a
+    // batch holds no more than the sheets in hand.
+    const auto deliver_ready = [&] {
+        for (;;) {
+            std::size_t i = 0;
+            {
+                const std::lock_guard lock(mutex);
+                if (next_to_deliver == outcomes.size() || !done[next_to_deliver]) {
+                    return;
+                }
+                i = next_to_deliver++;
+            }
+            // Only the delivering thread touches a delivered outcome until the batch is over.
+            FileOutcome& outcome = outcomes[i];
+            if (on_file_done) {
+                try {
+                    on_file_done(i, outcome);
+                } catch (...) {
+                    const std::lock_guard lock(mutex);
+                    if (!callback_failure) {
+                        callback_failure = std::current_exception();
+                    }
+                }
+            }
+            if (outcome.summary) {
+                outcome.summary->details.reset();
+            }
+        }
+    };
+    const auto deliver_in_order = [&] {
+        for (;;) {
+            std::unique_lock one_at_a_time(delivery, std::try_to_lock);
+            if (!one_at_a_time.owns_lock()) {
+                return; // the delivering thread looks again once it lets go
+            }
+            deliver_ready();
+            one_at_a_time.unlock();
+            // A sheet may have come due after the look and before the lock was let go.
+            const std::lock_guard lock(mutex);
+            if (next_to_deliver == outcomes.size() || !done[next_to_deliver]) {
+                return;
+            }
+        }
+    };
 
     const auto process = [&](std::size_t i) {
         {
@@ -166,22 +215,13 @@ std::vector<FileOutcome> run_batch(const std::vector<std::filesystem::path>& inp
             outcome =
                 FileOutcome{inputs[i], std::nullopt, failure_reason(std::current_exception())};
         }
-        if (on_file_done) {
-            try {
-                on_file_done(i, outcome);
-            } catch (...) {
-                const std::lock_guard lock(mutex);
-                if (!callback_failure) {
-                    callback_failure = std::current_exception();
-                }
-            }
-        }
         {
             const std::lock_guard lock(mutex);
             outcomes[i] = std::move(outcome);
             done[i] = true;
         }
         finished.notify_all();
+        deliver_in_order();
     };
     const auto worker = [&] {
         for (std::size_t i = next.fetch_add(1); i < inputs.size(); i = next.fetch_add(1)) {
@@ -206,6 +246,7 @@ std::vector<FileOutcome> run_batch(const std::vector<std::filesystem::path>& inp
         }
         worker();
     }
+    deliver_in_order();
     if (callback_failure) {
         std::rethrow_exception(callback_failure);
     }

@@ -38,11 +38,12 @@ struct FileOutcome {
 /// The reason of a file that ran out of memory.
 inline constexpr std::string_view out_of_memory = "memoria insuficiente";
 
-/// Called after each file, from the thread that processed it, in the order files finish.
+/// Called once for each file, in list order, from one of the threads that process them.
 using FileDone = std::function<void(std::size_t index, const FileOutcome& outcome)>;
 
 /// Runs every input with `common` (its input and output are set per file: the derived
-/// output name), up to `jobs` files at once. Never throws for a file's failure.
+/// output name), up to `jobs` files at once. Never throws for a file's failure. The
+/// outcomes returned hold no details: they are only handed to `on_file_done`.
 [[nodiscard]] std::vector<FileOutcome> run_batch(const std::vector<std::filesystem::path>& inputs,
                                                  const RunSettings& common, unsigned jobs,
                                                  const FileDone& on_file_done = {});

@@ -58,8 +58,9 @@ bool all_succeeded(const std::vector<FileOutcome>& outcomes) noexcept {
     return true;
 }
 
-std::string closing_message(const std::vector<FileOutcome>& outcomes) {
-    if (all_succeeded(outcomes)) {
+std::string closing_message(const std::vector<FileOutcome>& outcomes,
+                            const std::vector<std::string>& run_wide_failures) {
+    if (all_succeeded(outcomes) && run_wide_failures.empty()) {
         return std::string(proceso_terminado);
     }
     std::size_t failed = 0;
@@ -77,6 +78,10 @@ std::string closing_message(const std::vector<FileOutcome>& outcomes) {
             text += '\n';
             text += failure_line(outcome);
         }
+    }
+    for (const std::string& failure : run_wide_failures) {
+        text += '\n';
+        text += failure;
     }
     return text;
 }

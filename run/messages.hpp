@@ -35,9 +35,11 @@ inline constexpr std::string_view older_error_file_note = " es de una ejecución
 /// True when no file of `outcomes` failed.
 [[nodiscard]] bool all_succeeded(const std::vector<FileOutcome>& outcomes) noexcept;
 
-/// The closing text: `proceso_terminado` when every file succeeded; otherwise
-/// `proceso_con_errores` with the count of failed files, then one `failure_line` per failed
-/// file, in list order, each on its own line (no newline after the last).
-[[nodiscard]] std::string closing_message(const std::vector<FileOutcome>& outcomes);
+/// The closing text: `proceso_terminado` when every file succeeded and every run-wide output
+/// (report, export) was written; otherwise `proceso_con_errores` with the count of failed
+/// files, then one `failure_line` per failed file, in list order, then each run-wide output's
+/// failure, each on its own line (no newline after the last).
+[[nodiscard]] std::string closing_message(const std::vector<FileOutcome>& outcomes,
+                                          const std::vector<std::string>& run_wide_failures = {});
 
 } // namespace tarvel::run

@@ -32,6 +32,47 @@ std::vector<std::int64_t> line_element_numbers(const digi::ElementTables& tables
 
 } // namespace
 
+std::string field_as_text(std::span<const char> field) {
+    std::size_t end = 0;
+    while (end < field.size() && field[end] != '\0') {
+        ++end;
+    }
+    std::size_t begin = 0;
+    while (begin < end && field[begin] == ' ') {
+        ++begin;
+    }
+    while (end > begin && field[end - 1] == ' ') {
+        --end;
+    }
+    std::string text;
+    for (std::size_t i = begin; i < end; ++i) {
+        const auto c = static_cast<unsigned char>(field[i]);
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+
+std::string attributes_as_text(const digi::ElementView& line) {
+    std::string text;
+    for (std::int32_t i = 0; i < line.attribute_count(); ++i) {
+        const digi::AttributeRecord a = line.attribute(i);
+        if (i > 0) {
+            text += "; ";
+        }
+        text += std::to_string(a.tag);
+        text += ':';
+        text += std::to_string(a.value);
+        text += ':';
+        text += field_as_text(a.text);
+    }
+    return text;
+}
+
 SheetResults::SheetResults(digi::ElementTables tables, analysis::AnalysisResult analysis,
                            bool all_elements, std::int32_t unit_factor)
     : m_tables(std::move(tables)), m_analysis(std::move(analysis)), m_all_elements(all_elements),

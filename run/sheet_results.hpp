@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "analysis/eliminamos_nodos.hpp"
@@ -31,6 +32,13 @@ struct OutputLine {
     digi::LineElement element;
     std::span<const analysis::Piece> pieces;
 };
+
+/// A character field as a person reads it: cut at its first byte 0, trimmed of spaces, its
+/// bytes taken as the Western European code page (ISO 8859-1) and given in UTF-8.
+[[nodiscard]] std::string field_as_text(std::span<const char> field);
+
+/// The attribute records of `line` as text, "tag:value:text" each, separated by "; ".
+[[nodiscard]] std::string attributes_as_text(const digi::ElementView& line);
 
 class SheetResults {
 public:

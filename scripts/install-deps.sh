@@ -3,6 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev qt6-base-dev
+          libgdal-dev gdal-bin nlohmann-json3-dev
           xvfb xauth clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

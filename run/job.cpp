@@ -1,0 +1,96 @@
+#include "run/job.hpp"
+
+#include <memory>
+
+#include "common/errors.hpp"
+
+namespace tarvel::run {
+namespace {
+
+/// The run-wide outputs of one run, each dropped from the commit once it has failed.
+class RunWideFiles {
+public:
+    explicit RunWideFiles(std::vector<std::unique_ptr<RunWideOutput>> outputs)
+        : m_outputs(std::move(outputs)), m_failed(m_outputs.size(), false) {}
+
+    [[nodiscard]] bool empty() const noexcept { return m_outputs.empty(); }
+
+    void add(const FileOutcome& outcome) {
+        for (std::size_t i = 0; i < m_outputs.size(); ++i) {
+            if (!m_failed[i]) {
+                attempt(i, [&] { m_outputs[i]->add(outcome); });
+            }
+        }
+    }
+
+    /// Finishes every output still sound and commits them together.
+    void commit() {
+        std::vector<AtomicOutputFile*> files;
+        for (std::size_t i = 0; i < m_outputs.size(); ++i) {
+            if (!m_failed[i]) {
+                attempt(i, [&] { m_outputs[i]->finish(); });
+            }
+            if (!m_failed[i]) {
+                files.push_back(&m_outputs[i]->file());
+            }
+        }
+        try {
+            commit_together(files);
+        } catch (...) {
+            m_failures.push_back(failure_reason(std::current_exception()));
+        }
+    }
+
+    [[nodiscard]] std::vector<std::string> take_failures() { return std::move(m_failures); }
+
+private:
+    template <typename Step> void attempt(std::size_t i, const Step& step) {
+        try {
+            step();
+        } catch (...) {
+            m_failed[i] = true;
+            m_failures.push_back(failure_reason(std::current_exception()));
+        }
+    }
+
+    std::vector<std::unique_ptr<RunWideOutput>> m_outputs;
+    std::vector<bool> m_failed;
+    std::vector<std::string> m_failures;
+};
+
+} // namespace
+
+JobOutcome run_job(const JobSettings& settings, const std::vector<std::filesystem::path>& inputs,
+                   const FileDone& on_file_done) {
+    RunWideFiles run_wide(open_run_outputs(settings, inputs));
+    RunSettings common = settings.common;
+    common.keep_details = common.keep_details || !run_wide.empty();
+
+    const FileDone deliver = [&](std::size_t index, const FileOutcome& outcome) {
+        run_wide.add(outcome);
+        if (on_file_done) {
+            on_file_done(index, outcome);
+        }
+    };
+    JobOutcome outcome;
+    if (!common.output.empty()) {
+        if (inputs.size() != 1) {
+            throw RunRefused("una salida elegida solo vale con un único fichero de entrada");
+        }
+        common.input = inputs.front();
+        outcome.files.push_back(run_file(common));
+        deliver(0, outcome.files.front());
+        if (outcome.files.front().summary) {
+            outcome.files.front().summary->details.reset();
+        }
+    } else {
+        outcome.files = run_batch(inputs, common, settings.jobs, deliver);
+    }
+    if (!run_wide.empty()) {
+        run_wide.commit();
+    }
+    outcome.failures = run_wide.take_failures();
+    return outcome;
+}
+
+} // namespace tarvel::run

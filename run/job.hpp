@@ -1,0 +1,32 @@
+// A whole run as both fronts start it: the sheets, the settings they share, and the run-wide
+// outputs (report, GIS export), fed each sheet's outcome in list order while the sheets are
+// processed and committed together once they are all done.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "run/batch.hpp"
+#include "run/run_outputs.hpp"
+
+namespace tarvel::run {
+
+/// What became of a whole run.
+struct JobOutcome {
+    std::vector<FileOutcome> files; ///< one per input, in list order
+    /// Run-wide outputs that could not be written, "FILE: reason" each.
+    std::vector<std::string> failures;
+};
+
+/// Processes `inputs` with `settings`. A chosen output name holds only with one input. The
+/// run-wide outputs are refused (RunRefused, before any sheet is read) when they would take
+/// the place of an input, an output, the codes file or each other, and thrown as FileError
+/// when they cannot be created; once the sheets are under way their failures are kept in the
+/// outcome. `on_file_done` is called for each sheet in list order, with its details when a
+/// run-wide output or `settings.common.keep_details` asked for them.
+[[nodiscard]] JobOutcome run_job(const JobSettings& settings,
+                                 const std::vector<std::filesystem::path>& inputs,
+                                 const FileDone& on_file_done = {});
+
+} // namespace tarvel::run
