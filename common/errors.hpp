@@ -46,4 +46,10 @@ public:
     using Error::Error;
 };
 
+/// A run stopped because the user asked it to: what it was writing is abandoned.
+class Cancelled : public Error {
+public:
+    Cancelled() : Error("cancelado") {}
+};
+
 } // namespace tarvel

@@ -86,6 +86,10 @@ FileOutcome run_file(const RunSettings& settings) noexcept {
     try {
         outcome.input = settings.input;
         outcome.summary = ProcesamosFichero(settings);
+    } catch (const Cancelled& e) {
+        outcome.summary.reset();
+        outcome.error = e.what();
+        outcome.cancelled = true;
     } catch (...) {
         outcome.summary.reset();
         outcome.error = failure_reason(std::current_exception());
@@ -206,14 +210,18 @@ std::vector<FileOutcome> run_batch(const std::vector<std::filesystem::path>& inp
             });
         }
         FileOutcome outcome;
-        try {
-            RunSettings settings = shared;
-            settings.input = inputs[i];
-            settings.output.clear();
-            outcome = run_file(settings);
-        } catch (...) {
-            outcome =
-                FileOutcome{inputs[i], std::nullopt, failure_reason(std::current_exception())};
+        if (shared.stop.stop_requested()) {
+            outcome = FileOutcome{inputs[i], std::nullopt, Cancelled().what(), true};
+        } else {
+            try {
+                RunSettings settings = shared;
+                settings.input = inputs[i];
+                settings.output.clear();
+                outcome = run_file(settings);
+            } catch (...) {
+                outcome =
+                    FileOutcome{inputs[i], std::nullopt, failure_reason(std::current_exception())};
+            }
         }
         {
             const std::lock_guard lock(mutex);

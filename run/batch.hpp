@@ -24,7 +24,8 @@ namespace tarvel::run {
 struct FileOutcome {
     std::filesystem::path input;
     std::optional<RunSummary> summary;
-    std::string error; ///< the failure message when `summary` is empty
+    std::string error;      ///< the failure message when `summary` is empty
+    bool cancelled = false; ///< stopped, or never started, because the run was cancelled
 };
 
 /// Runs one file with `settings` as they are (a chosen output name is kept) and catches any
@@ -42,8 +43,9 @@ inline constexpr std::string_view out_of_memory = "memoria insuficiente";
 using FileDone = std::function<void(std::size_t index, const FileOutcome& outcome)>;
 
 /// Runs every input with `common` (its input and output are set per file: the derived
-/// output name), up to `jobs` files at once. Never throws for a file's failure. The
-/// outcomes returned hold no details: they are only handed to `on_file_done`.
+/// output name), up to `jobs` files at once. Once `common.stop` asks, the sheet in hand is
+/// abandoned and no other is started; each is then marked cancelled. Never throws for a file's
+/// failure. The outcomes returned hold no details: they are only handed to `on_file_done`.
 [[nodiscard]] std::vector<FileOutcome> run_batch(const std::vector<std::filesystem::path>& inputs,
                                                  const RunSettings& common, unsigned jobs,
                                                  const FileDone& on_file_done = {});

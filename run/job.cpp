@@ -86,7 +86,10 @@ JobOutcome run_job(const JobSettings& settings, const std::vector<std::filesyste
     } else {
         outcome.files = run_batch(inputs, common, settings.jobs, deliver);
     }
-    if (!run_wide.empty()) {
+    outcome.cancelled = settings.common.stop.stop_requested();
+    // A cancelled run's report or export would tell of sheets never processed: it is dropped,
+    // and any older one stays as it was.
+    if (!run_wide.empty() && !outcome.cancelled) {
         run_wide.commit();
     }
     outcome.failures = run_wide.take_failures();

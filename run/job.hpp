@@ -17,6 +17,9 @@ struct JobOutcome {
     std::vector<FileOutcome> files; ///< one per input, in list order
     /// Run-wide outputs that could not be written, "FILE: reason" each.
     std::vector<std::string> failures;
+    /// The run was stopped on request: the sheets not done are marked cancelled and the
+    /// run-wide outputs were not written.
+    bool cancelled = false;
 };
 
 /// Processes `inputs` with `settings`. A chosen output name holds only with one input. The

@@ -86,4 +86,31 @@ std::string closing_message(const std::vector<FileOutcome>& outcomes,
     return text;
 }
 
+std::string cancelled_message(const std::vector<FileOutcome>& outcomes) {
+    std::size_t done = 0;
+    std::size_t failed = 0;
+    for (const FileOutcome& outcome : outcomes) {
+        done += outcome.summary ? 1 : 0;
+        failed += !outcome.summary && !outcome.cancelled ? 1 : 0;
+    }
+    std::string text(proceso_cancelado);
+    text += " Hojas terminadas: ";
+    text += std::to_string(done);
+    text += " de ";
+    text += std::to_string(outcomes.size());
+    text += '.';
+    if (failed > 0) {
+        text += " Con errores: ";
+        text += std::to_string(failed);
+        text += '.';
+        for (const FileOutcome& outcome : outcomes) {
+            if (!outcome.summary && !outcome.cancelled) {
+                text += '\n';
+                text += failure_line(outcome);
+            }
+        }
+    }
+    return text;
+}
+
 } // namespace tarvel::run

@@ -15,6 +15,8 @@ namespace tarvel::run {
 inline constexpr std::string_view proceso_terminado = "PROCESO Terminado Correctamente.";
 /// First words of the closing text when a file failed.
 inline constexpr std::string_view proceso_con_errores = "PROCESO Terminado con errores.";
+/// First words of the closing text of a run stopped on request.
+inline constexpr std::string_view proceso_cancelado = "PROCESO Cancelado.";
 /// Title of the closing message box.
 inline constexpr std::string_view fin_de_proceso = "Fin de Proceso";
 
@@ -34,6 +36,10 @@ inline constexpr std::string_view older_error_file_note = " es de una ejecución
 
 /// True when no file of `outcomes` failed.
 [[nodiscard]] bool all_succeeded(const std::vector<FileOutcome>& outcomes) noexcept;
+
+/// The closing text of a run stopped on request: `proceso_cancelado`, how many sheets were
+/// done of how many, then the failures among those done as closing_message gives them.
+[[nodiscard]] std::string cancelled_message(const std::vector<FileOutcome>& outcomes);
 
 /// The closing text: `proceso_terminado` when every file succeeded and every run-wide output
 /// (report, export) was written; otherwise `proceso_con_errores` with the count of failed

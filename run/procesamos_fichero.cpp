@@ -45,9 +45,54 @@ std::shared_ptr<const CodesRead> codes_of(const RunSettings& settings) {
     return read;
 }
 
+void stop_if_asked(const RunSettings& settings) {
+    if (settings.stop.stop_requested()) {
+        throw Cancelled();
+    }
+}
+
+/// The lines of `source`, looking for a stop request every few thousand lines.
+digi::LineSource stoppable(digi::LineSource source, const std::stop_token& stop) {
+    return [source = std::move(source), stop](const digi::LineVisitor& visit) {
+        std::uint32_t since_look = 0;
+        source([&](const digi::LineElement& line) {
+            if (++since_look == 4096) {
+                since_look = 0;
+                if (stop.stop_requested()) {
+                    throw Cancelled();
+                }
+            }
+            visit(line);
+        });
+    };
+}
+
 bool regular_file_exists(const std::filesystem::path& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+/// A sheet read and worked out in memory, nothing written yet.
+struct Analysed {
+    digi::ElementTables tables;
+    analysis::AnalysisResult result;
+};
+
+/// Reads the codes file and the sheet and runs the node analysis: the steps that may fail on
+/// what the run reads, all before anything on disk changes.
+Analysed analyse(const RunSettings& settings) {
+    const std::shared_ptr<const CodesRead> codes = codes_of(settings);
+    stop_if_asked(settings);
+    Analysed sheet{digi::CargamosFichero(settings.input), {}};
+    stop_if_asked(settings);
+    analysis::NodeTable nodes = analysis::CreamosNodos(sheet.tables);
+    std::vector<analysis::NearMiss> near_misses =
+        analysis::find_near_misses(sheet.tables, nodes, tolerance_in_file_units(settings));
+    stop_if_asked(settings);
+    sheet.result = analysis::EliminamosNodos(sheet.tables, nodes, codes ? &codes->get() : nullptr);
+    sheet.result.findings.near_misses = std::move(near_misses);
+    stop_if_asked(settings);
+    return sheet;
 }
 
 RunSummary summarise(const RunSettings& settings, const std::vector<PlannedOutput>& outputs,
@@ -83,8 +128,9 @@ void write_outputs(const RunSettings& settings, const std::vector<PlannedOutput>
         switch (output.role) {
         case OutputRole::sheet:
             files.push_back(std::make_unique<AtomicOutputFile>(output.target));
-            digi::EscribimosSalida(*files.back(), tables, settings.all_elements,
-                                   analysis::joined_line_source(tables, result.joined));
+            digi::EscribimosSalida(
+                *files.back(), tables, settings.all_elements,
+                stoppable(analysis::joined_line_source(tables, result.joined), settings.stop));
             break;
         case OutputRole::errors:
             // Without direction errors an older error file is left alone.
@@ -102,6 +148,7 @@ void write_outputs(const RunSettings& settings, const std::vector<PlannedOutput>
     for (const auto& file : files) {
         commits.push_back(file.get());
     }
+    stop_if_asked(settings);
     commit_together(commits);
 }
 
@@ -123,6 +170,13 @@ double tolerance_in_file_units(const RunSettings& settings) noexcept {
     return settings.tolerance * unit_factor(settings.unit);
 }
 
+std::shared_ptr<const SheetResults> analyse_sheet(const RunSettings& settings) {
+    require_input_name(settings.input);
+    Analysed sheet = analyse(settings);
+    return std::make_shared<const SheetResults>(std::move(sheet.tables), std::move(sheet.result),
+                                                settings.all_elements, unit_factor(settings.unit));
+}
+
 RunSummary ProcesamosFichero(const RunSettings& settings) {
     require_input_name(settings.input);
     const WorkInProgress::Input on_record(settings.input);
@@ -131,15 +185,9 @@ RunSummary ProcesamosFichero(const RunSettings& settings) {
 
     // Everything is read and worked out in memory first: a codes file that cannot be read
     // or a malformed input stops the run before any file on disk has changed.
-    const std::shared_ptr<const CodesRead> codes = codes_of(settings);
-    digi::ElementTables tables = digi::CargamosFichero(settings.input);
-    analysis::NodeTable nodes = analysis::CreamosNodos(tables);
-    std::vector<analysis::NearMiss> near_misses =
-        analysis::find_near_misses(tables, nodes, tolerance_in_file_units(settings));
-    analysis::AnalysisResult result =
-        analysis::EliminamosNodos(tables, nodes, codes ? &codes->get() : nullptr);
-    result.findings.near_misses = std::move(near_misses);
-    nodes = {};
+    Analysed sheet = analyse(settings);
+    digi::ElementTables& tables = sheet.tables;
+    analysis::AnalysisResult& result = sheet.result;
 
     RunSummary summary = summarise(settings, outputs, tables, result);
     write_outputs(settings, outputs, tables, result);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <stop_token>
 
 #include "run/codes_file.hpp"
 #include "run/sheet_results.hpp"
@@ -33,6 +34,9 @@ struct RunSettings {
     double tolerance = default_tolerance;
     /// Keep the sheet's results (RunSummary::details) for a report, an export or a map.
     bool keep_details = false;
+    /// Asks the run to stop: it then throws Cancelled between steps or while writing, leaving
+    /// every older file as it was.
+    std::stop_token stop;
 };
 
 struct RunSummary {
@@ -58,8 +62,13 @@ struct RunSummary {
 /// The near-miss tolerance of `settings` in file units.
 [[nodiscard]] double tolerance_in_file_units(const RunSettings& settings) noexcept;
 
+/// What `settings` would give for its input, worked out without writing anything (for a map
+/// of a sheet processed earlier). Throws as ProcesamosFichero does.
+[[nodiscard]] std::shared_ptr<const SheetResults> analyse_sheet(const RunSettings& settings);
+
 /// Processes one file. Throws a tarvel::Error (RunRefused, FileError, FormatError,
-/// CodesFileError) naming the file; a failed run leaves older outputs as they were.
+/// CodesFileError, or Cancelled when `settings.stop` asks) naming the file; a failed run
+/// leaves older outputs as they were.
 RunSummary ProcesamosFichero(const RunSettings& settings);
 
 } // namespace tarvel::run

@@ -2,10 +2,12 @@
 
 #include <map>
 #include <mutex>
+#include <stop_token>
 
 #include <gtest/gtest.h>
 
 #include "common/errors.hpp"
+#include "run/messages.hpp"
 #include "tests/run/sample_sheets.hpp"
 #include "tests/run/temp_folder.hpp"
 #include "tests/support/digi_builder.hpp"
@@ -181,6 +183,39 @@ TEST(RunBatch, CodesFileIsReadOnceForTheWholeBatch) {
         EXPECT_NE(outcome.error.find("codigos.CFG: no se puede abrir"), std::string::npos)
             << outcome.error;
     }
+}
+
+// A stop asked for after the first sheet: that sheet keeps its results, the others are not
+// started and keep their older outputs; nothing is left half written.
+TEST(RunBatch, StoppedAfterTheFirstSheetTheOthersAreCancelledAndKeepTheirOlderOutputs) {
+    TempFolder folder;
+    for (const char* sheet : {"a", "b", "c"}) {
+        write_bytes((folder / (std::string(sheet) + ".bin")).string(), joinable_sheet(0));
+        write_bytes((folder / (std::string(sheet) + "_sal.bin")).string(), bytes_of("antiguo"));
+    }
+    std::stop_source stop;
+    RunSettings common;
+    common.stop = stop.get_token();
+    const auto outcomes = run_batch(batch_list(folder.path()), common, 1,
+                                    [&](std::size_t, const FileOutcome&) { stop.request_stop(); });
+
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_TRUE(outcomes[0].summary);
+    for (std::size_t i = 1; i < 3; ++i) {
+        EXPECT_TRUE(outcomes[i].cancelled) << i;
+        EXPECT_FALSE(outcomes[i].summary) << i;
+    }
+    EXPECT_NE(read_bytes((folder / "a_sal.bin").string()), bytes_of("antiguo"));
+    EXPECT_EQ(read_bytes((folder / "b_sal.bin").string()), bytes_of("antiguo"));
+    EXPECT_EQ(read_bytes((folder / "c_sal.bin").string()), bytes_of("antiguo"));
+    EXPECT_EQ(folder.names().size(), 6u);
+    EXPECT_EQ(cancelled_message(outcomes), "PROCESO Cancelado. Hojas terminadas: 1 de 3.");
+
+    // Asked before a sheet starts, its run throws and writes nothing.
+    RunSettings one = common;
+    one.input = folder / "b.bin";
+    EXPECT_THROW((void)ProcesamosFichero(one), Cancelled);
+    EXPECT_EQ(read_bytes((folder / "b_sal.bin").string()), bytes_of("antiguo"));
 }
 
 } // namespace
