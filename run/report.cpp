@@ -69,8 +69,9 @@ public:
         const analysis::Findings& found = m_sheet.findings();
         json& errors = file["errores_sentido"] = json::array();
         for (const analysis::NodeFinding& e : found.direction_errors) {
-            json item = node(e);
+            json item = point(e.point);
             item["codigo"] = code_of(e.lines[0]);
+            item["lineas"] = lines(e.lines);
             errors.push_back(std::move(item));
         }
         json& rings = file["anillos"] = json::array();

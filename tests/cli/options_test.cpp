@@ -40,10 +40,10 @@ TEST(ParseOptions, DefaultsForOneInput) {
 }
 
 TEST(ParseOptions, EveryOptionInShortAndLongForm) {
-    const Parsed s =
-        parse({"-o", "x.bin", "-c", "c.CFG", "-u", "cm", "-a", "-j", "2", "-q", "a.bin"});
+    const Parsed s = parse({"-o", "x.bin", "-c", "c.CFG", "-u", "cm", "-a", "-j", "2", "-q", "-t",
+                            "0.25", "--report", "r.json", "a.bin"});
     const Parsed l = parse({"a.bin", "--output", "x.bin", "--codes=c.CFG", "--units", "cm", "--all",
-                            "--jobs", "2", "--quiet"});
+                            "--jobs", "2", "--quiet", "--tolerance", "0.25", "--report=r.json"});
     for (const Parsed* p : {&s, &l}) {
         ASSERT_TRUE(p->outcome.options) << p->err;
         const Options& o = *p->outcome.options;
@@ -54,7 +54,10 @@ TEST(ParseOptions, EveryOptionInShortAndLongForm) {
         EXPECT_TRUE(o.all_elements);
         EXPECT_TRUE(o.quiet);
         EXPECT_EQ(o.jobs, 2u);
+        EXPECT_EQ(o.tolerance, 0.25);
+        EXPECT_EQ(o.report, "r.json");
     }
+    EXPECT_EQ(parse({"a"}).outcome.options->tolerance, run::default_tolerance);
     EXPECT_EQ(parse({"-u", "m", "a"}).outcome.options->unit, run::Unit::metres);
     EXPECT_EQ(parse({"-u", "mm", "a"}).outcome.options->unit, run::Unit::millimetres);
 }
@@ -74,6 +77,9 @@ TEST(ParseOptions, UsageErrorsExitTwoWithAMessage) {
                                                {"-j", "0", "a.bin"},
                                                {"-j", "muchos", "a.bin"},
                                                {"--tolerancia", "0.1", "a.bin"},
+                                               {"-t", "-0.1", "a.bin"},
+                                               {"-t", "cerca", "a.bin"},
+                                               {"--crs", "EPSG:25830", "a.bin"},
                                                {"-c"},
                                                {""}}) {
         const Parsed p = parse(args);
@@ -90,8 +96,8 @@ TEST(ParseOptions, HelpAndVersionExitZeroOnStandardOutput) {
         EXPECT_FALSE(p.outcome.options);
         EXPECT_EQ(p.outcome.exit_code, exit_success);
         EXPECT_NE(p.out.find("Uso: tarvel"), std::string::npos) << p.out;
-        for (const char* option :
-             {"--output", "--codes", "--units", "--all", "--jobs", "--quiet"}) {
+        for (const char* option : {"--output", "--codes", "--units", "--all", "--jobs", "--quiet",
+                                   "--tolerance", "--report", "--export", "--crs"}) {
             EXPECT_NE(p.out.find(option), std::string::npos) << option;
         }
         EXPECT_TRUE(p.err.empty());
