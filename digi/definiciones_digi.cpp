@@ -106,6 +106,9 @@ void FileBytes::Release::operator()(std::byte* data) const noexcept {
     }
 }
 
+FileBytes::FileBytes(std::unique_ptr<MappedInput> mapped)
+    : m_mapped(std::move(mapped)), m_size(m_mapped ? m_mapped->size() : 0) {}
+
 FileBytes::FileBytes(std::span<const std::byte> bytes) : FileBytes(bytes.size()) {
     std::copy(bytes.begin(), bytes.end(), m_data.get());
 }

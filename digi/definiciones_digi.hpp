@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "digi/format.hpp"
+#include "digi/mapped_input.hpp"
 
 namespace tarvel::digi {
 inline namespace DefinicionesDIGI {
@@ -78,11 +79,20 @@ public:
     [[nodiscard]] ElementBlock block() const noexcept {
         return decode_block(m_bytes.data() + header_bytes);
     }
+    /// The counts of the header, held to what the element's bytes hold: the bytes of a mapped
+    /// file may change under the run, and no read may then leave the element.
     [[nodiscard]] std::int32_t item_count() const noexcept {
-        return load_i16(m_bytes.data() + item_count_offset);
+        const auto room =
+            static_cast<std::int32_t>((m_bytes.size() - header_bytes - block_bytes) / item_bytes);
+        const std::int32_t items = load_i16(m_bytes.data() + item_count_offset);
+        return items < 0 ? 0 : (items < room ? items : room);
     }
     [[nodiscard]] std::int32_t attribute_count() const noexcept {
-        return static_cast<std::int32_t>(m_bytes[attribute_count_offset]);
+        const auto room =
+            static_cast<std::int32_t>((m_bytes.size() - header_bytes - block_bytes) / item_bytes) -
+            item_count();
+        const auto attributes = static_cast<std::int32_t>(m_bytes[attribute_count_offset]);
+        return attributes < room ? attributes : room;
     }
     /// Item i, 0-based, as a vertex. Precondition: 0 <= i < item_count().
     [[nodiscard]] Vertex vertex(std::int32_t i) const noexcept {
@@ -115,19 +125,26 @@ struct TextRecord {
     std::int32_t length = 0;
 };
 
-/// The file's bytes, read once; loaded elements point into them.
+/// The file's bytes, mapped (a large file) or read (a small one, or where no mapping can be
+/// made); loaded elements point into them.
 class FileBytes {
 public:
     FileBytes() = default;
+    /// A writable buffer of `size` bytes, to read a file into.
     explicit FileBytes(std::size_t size);
     /// A private copy of `bytes`.
     explicit FileBytes(std::span<const std::byte> bytes);
+    /// The bytes of a mapped file.
+    explicit FileBytes(std::unique_ptr<MappedInput> mapped);
 
+    /// The writable buffer. Precondition: the bytes were not mapped.
     [[nodiscard]] std::byte* data() noexcept { return m_data.get(); }
     [[nodiscard]] std::span<const std::byte> span() const noexcept {
-        return {m_data.get(), m_size};
+        return {m_mapped ? m_mapped->data() : m_data.get(), m_size};
     }
     [[nodiscard]] std::size_t size() const noexcept { return m_size; }
+    /// Whether the file has changed since its bytes were taken; a copy never changes.
+    [[nodiscard]] bool file_changed() const noexcept { return m_mapped && m_mapped->changed(); }
 
 private:
     /// Large buffers are mapped pages of their own (see the constructor), small ones heap.
@@ -136,6 +153,7 @@ private:
         void operator()(std::byte* data) const noexcept;
     };
     std::unique_ptr<std::byte[], Release> m_data;
+    std::unique_ptr<MappedInput> m_mapped;
     std::size_t m_size = 0;
 };
 

@@ -11,6 +11,9 @@
 namespace tarvel::digi {
 namespace {
 
+/// Smaller files are read: a mapping costs more than it saves on a few pages.
+constexpr off_t map_from_bytes = off_t{1} << 16;
+
 struct Counts {
     std::size_t lines = 0;
     std::size_t texts = 0;
@@ -39,14 +42,15 @@ std::int64_t checked_length(std::span<const std::byte> bytes, std::size_t offset
                           "número de elementos negativo (" + std::to_string(items) + ")");
     }
     if (items == 0 && is_type(header, text_type_code)) {
-        throw FormatError(file_name, position, "texto sin vértice de anclaje (número de elementos 0)");
+        throw FormatError(file_name, position,
+                          "texto sin vértice de anclaje (número de elementos 0)");
     }
     const std::int64_t length = element_length(items, attributes);
     if (length > static_cast<std::int64_t>(left)) {
         throw FormatError(file_name, position,
                           "el elemento anuncia " + std::to_string(items) + " elementos y " +
-                              std::to_string(attributes) + " atributos (" +
-                              std::to_string(length) + " bytes) pero el fichero termina en el byte " +
+                              std::to_string(attributes) + " atributos (" + std::to_string(length) +
+                              " bytes) pero el fichero termina en el byte " +
                               std::to_string(bytes.size()));
     }
     return length;
@@ -120,6 +124,13 @@ FileBytes read_file(const std::filesystem::path& path) {
     }
     if (!S_ISREG(info.st_mode)) {
         throw FileError(name + ": no es un fichero");
+    }
+    // A large sheet is mapped rather than copied: its pages stay the file's, which the system
+    // may drop and read again, so a sheet larger than memory can still be processed.
+    if (info.st_size >= map_from_bytes) {
+        if (std::unique_ptr<MappedInput> mapped = MappedInput::map(fd, info)) {
+            return FileBytes(std::move(mapped));
+        }
     }
     FileBytes bytes(static_cast<std::size_t>(info.st_size));
     std::size_t done = 0;

@@ -72,6 +72,15 @@ bool regular_file_exists(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+/// A mapped sheet that another program changed while it was read gives no result: what was
+/// read may mix its old and new bytes.
+void fail_if_changed(const digi::ElementTables& tables) {
+    if (tables.bytes.file_changed()) {
+        throw FileError(tables.file_name +
+                        ": el fichero ha cambiado mientras se leía; no se escribe nada");
+    }
+}
+
 /// A sheet read and worked out in memory, nothing written yet.
 struct Analysed {
     digi::ElementTables tables;
@@ -149,6 +158,7 @@ void write_outputs(const RunSettings& settings, const std::vector<PlannedOutput>
         commits.push_back(file.get());
     }
     stop_if_asked(settings);
+    fail_if_changed(tables);
     commit_together(commits);
 }
 

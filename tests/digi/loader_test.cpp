@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include "common/errors.hpp"
+#include "tests/run/temp_folder.hpp"
 #include "tests/support/digi_builder.hpp"
 
 namespace tarvel::digi {
@@ -11,7 +15,9 @@ namespace {
 using testing::attribute;
 using testing::DigiBuilder;
 
-std::vector<std::byte> stray(std::size_t n) { return std::vector<std::byte>(n, std::byte{0x41}); }
+std::vector<std::byte> stray(std::size_t n) {
+    return std::vector<std::byte>(n, std::byte{0x41});
+}
 
 TEST(CargamosFichero, LoadsLinesAndTextsInFileOrderAndStepsOverOtherTypes) {
     DigiBuilder b;
@@ -78,19 +84,19 @@ TEST(CargamosFichero, BadElementsFailWithFileAndBytePosition) {
     good.line("A", {{0, 0, 0}, {1, 1, 1}});
     const auto at = good.next_position();
 
-    {   // two stray bytes: a header cut short
+    { // two stray bytes: a header cut short
         DigiBuilder b = good;
         b.raw(stray(2));
         expect_format_error(b.bytes(), at, "cabecera");
     }
-    {   // a line whose body runs past the end
+    { // a line whose body runs past the end
         DigiBuilder b = good;
         b.line("B", {{0, 0, 0}, {1, 1, 1}, {2, 2, 2}});
         auto bytes = b.bytes();
         bytes.resize(bytes.size() - 5);
         expect_format_error(bytes, at, "termina en el byte " + std::to_string(bytes.size()));
     }
-    {   // a negative item count, in a loaded element and in one stepped over
+    { // a negative item count, in a loaded element and in one stepped over
         for (const char* type : {"C=", "ZZ", "CQ", "T="}) {
             DigiBuilder b = good;
             b.element(type, "X", 0);
@@ -100,7 +106,7 @@ TEST(CargamosFichero, BadElementsFailWithFileAndBytePosition) {
             expect_format_error(bytes, at, "negativo (-1)");
         }
     }
-    {   // a text without its anchor
+    { // a text without its anchor
         DigiBuilder b = good;
         b.element("T=", "X", 0);
         expect_format_error(b.bytes(), at, "anclaje");
@@ -129,6 +135,36 @@ TEST(CargamosFichero, MissingFileAndFolderFailNamingThem) {
         FAIL();
     } catch (const FileError& e) {
         EXPECT_EQ(std::string(e.what()).rfind("/tmp: ", 0), 0u);
+    }
+}
+
+// A large sheet is mapped, not copied. Cut short or rewritten by another program while mapped,
+// it reads zeros past its new end instead of ending the process, and says it has changed.
+TEST(CargamosFichero, MappedSheetChangedWhileReadIsNoticedAndNeverCrashes) {
+    testing::TempFolder folder;
+    DigiBuilder b;
+    for (std::int32_t i = 0; i < 4000; ++i) {
+        b.line("RIO0001", {{i, 0, 0}, {i + 1, 0, 0}, {i + 1, 5, 0}});
+    }
+    const std::vector<std::byte> bytes = b.bytes();
+    ASSERT_GT(bytes.size(), std::size_t{1} << 17);
+    for (const bool cut_short : {true, false}) {
+        const std::filesystem::path path = folder / "grande.bin";
+        testing::write_bytes(path.string(), bytes);
+        const ElementTables t = CargamosFichero(path);
+        EXPECT_FALSE(t.bytes.file_changed());
+        ASSERT_EQ(t.lines.size(), 4000u);
+        const Vertex last = t.line(3999).vertex(2);
+        if (cut_short) {
+            std::filesystem::resize_file(path, 100);
+            EXPECT_EQ(t.line(3999).vertex(2), (Vertex{0, 0, 0}));
+        } else {
+            // Rewritten in place with the same size: only its time tells.
+            std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) +
+                                                       std::chrono::seconds(1));
+            EXPECT_EQ(t.line(3999).vertex(2), last);
+        }
+        EXPECT_TRUE(t.bytes.file_changed()) << cut_short;
     }
 }
 
