@@ -89,6 +89,10 @@ std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables, const 
     if (!(tolerance >= 1.0) || node_count < 2) {
         return found;
     }
+    // No two places differ by 2^32 or more in X or in Y, so none lie 2^33 apart: a larger
+    // tolerance (up to infinity) finds the same pairs, and capping it keeps the bounds below
+    // within 64-bit integers.
+    tolerance = std::min(tolerance, 0x1p33);
     // Rows are a power of two tall, at least the tolerance: a row is then a shift of Y, and
     // two places within the tolerance lie in the same row or in rows next to each other.
     int shift = 0;
@@ -120,9 +124,11 @@ std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables, const 
         if (!a.loose && !b.loose) {
             return;
         }
-        const std::int64_t dx = std::int64_t{a.x} - b.x;
-        const std::int64_t dy = std::int64_t{a.y} - b.y;
-        if (static_cast<double>(dx * dx + dy * dy) <= squared) {
+        // Each difference is exact in a double; squared in integers, two differences near
+        // 2^32 would pass the 64-bit range.
+        const auto dx = static_cast<double>(std::int64_t{a.x} - b.x);
+        const auto dy = static_cast<double>(std::int64_t{a.y} - b.y);
+        if (dx * dx + dy * dy <= squared) {
             pairs.push_back({std::min(a.node, b.node), std::max(a.node, b.node)});
         }
     };

@@ -9,12 +9,14 @@
 #include "analysis/eliminamos_nodos.hpp"
 #include "analysis/funciones_tarvel.hpp"
 #include "analysis/line_assembly.hpp"
+#include "analysis/near_misses.hpp"
 #include "analysis/node_table.hpp"
 #include "common/errors.hpp"
 #include "digi/loader.hpp"
 #include "digi/writer.hpp"
 #include "run/codes_file.hpp"
 #include "run/error_file.hpp"
+#include "run/procesamos_fichero.hpp"
 #include "tests/model/model.hpp"
 
 namespace tarvel::fuzz {
@@ -285,6 +287,10 @@ void check_one_run(std::span<const std::byte> sheet, const RunFlags& flags,
     analysis::NodeTable nodes = analysis::CreamosNodos(tables);
     const std::optional<analysis::CodeSet> code_set =
         codes != nullptr ? std::optional<analysis::CodeSet>(*codes) : std::nullopt;
+    // Near misses within the window's default tolerance, in the unit of the settings byte.
+    const std::int32_t unit_factor = unit_factor_of(flags.unit);
+    const std::vector<analysis::NearMiss> near_misses =
+        analysis::find_near_misses(tables, nodes, run::default_tolerance * unit_factor);
     const analysis::AnalysisResult result =
         analysis::EliminamosNodos(tables, nodes, code_set ? &*code_set : nullptr);
 
@@ -293,7 +299,7 @@ void check_one_run(std::span<const std::byte> sheet, const RunFlags& flags,
                            analysis::joined_line_source(tables, result.joined));
     digi::MemorySink errors;
     if (!result.error_points.empty()) {
-        run::GrabamosErrores(errors, result.error_points, unit_factor_of(flags.unit));
+        run::GrabamosErrores(errors, result.error_points, unit_factor);
     }
 
     std::int64_t live_loaded = 0;
@@ -331,7 +337,7 @@ void check_one_run(std::span<const std::byte> sheet, const RunFlags& flags,
             label + ": the error file is not one 72-byte text per error point");
 
     const model::Result expected =
-        model::run(sheet, codes, unit_factor_of(flags.unit), flags.all_elements);
+        model::run(sheet, codes, unit_factor, flags.all_elements, run::default_tolerance);
     require(output.bytes() == expected.output, label + ": the output differs from the model's (" +
                                                    difference(output.bytes(), expected.output) +
                                                    ")");
@@ -345,6 +351,26 @@ void check_one_run(std::span<const std::byte> sheet, const RunFlags& flags,
                 counts.vertex_limit_nodes == result.vertex_limit_nodes &&
                 counts.lines_written == lines_written,
             label + ": the counts differ from the model's");
+
+    // What the run finds besides, counted: one piece for each live loaded line written, the
+    // pieces of each joined line, and each kind of finding.
+    std::int64_t pieces = flags.all_elements ? live_loaded : 0;
+    result.joined.for_each_live([&](std::int32_t line) {
+        pieces += static_cast<std::int64_t>(analysis::pieces_of(result.joined, line).size());
+    });
+    std::int64_t expected_pieces = 0;
+    for (const std::vector<model::Piece>& line : expected.findings.provenance) {
+        expected_pieces += static_cast<std::int64_t>(line.size());
+    }
+    const model::Findings& found = expected.findings;
+    const analysis::Findings& engine = result.findings;
+    require(pieces == expected_pieces &&
+                found.direction_errors.size() == engine.direction_errors.size() &&
+                found.rings.size() == engine.rings.size() &&
+                found.vertex_limit.size() == engine.vertex_limit.size() &&
+                found.z_differences.size() == engine.z_differences.size() &&
+                found.near_misses.size() == near_misses.size(),
+            label + ": the findings differ in number from the model's");
 }
 
 } // namespace

@@ -33,7 +33,8 @@ void check_codes(std::string_view content);
 /// must refuse the same element, and the job runs on the whole elements in front of it. The
 /// job runs without codes and with codes taken from the sheet's own feature codes; each time
 /// the output and the error file must equal the literal model's byte for byte, reload cleanly
-/// and keep the element counts consistent.
+/// and keep the element counts consistent, and each kind of finding (near misses within the
+/// window's default tolerance) must come in the model's number.
 void check_run(std::span<const std::byte> data);
 
 /// Settings of one run input.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <limits>
 
 #include "common/errors.hpp"
@@ -26,12 +27,8 @@ struct Header {
 
 using Block = std::array<std::int32_t, 9>;
 
-struct Vertex {
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    std::int32_t z = 0;
-    bool operator==(const Vertex&) const = default;
-};
+// A vertex is a point: X, Y and Z in file units.
+using Vertex = Point;
 
 struct Attribute {
     std::int16_t tag = 0;
@@ -41,6 +38,13 @@ struct Attribute {
 
 using TextPiece = std::array<char, 12>;
 
+/// A loaded line (1-based in the line element table) as it stands in a line, and whether it
+/// runs against that line.
+struct LinePiece {
+    std::int32_t line = 0;
+    bool reversed = false;
+};
+
 struct LineRecord {
     Header header;
     Block block{};
@@ -48,6 +52,8 @@ struct LineRecord {
     std::vector<Attribute> attributes;
     std::int64_t file_position = 0;
     bool absorbed = false;
+    std::int64_t element_number = 0; ///< among all elements of the file; 0 for a joined line
+    std::vector<LinePiece> pieces;   ///< the loaded lines it is made of, in its running order
 };
 
 struct TextRecord {
@@ -218,14 +224,16 @@ constexpr std::int32_t vertex_limit = 32767;
 
 class Job {
 public:
-    Job(const std::vector<std::string>* codes, std::int32_t unit_factor, bool all_elements)
+    Job(const std::vector<std::string>* codes, std::int32_t unit_factor, bool all_elements,
+        double tolerance)
         : m_codes_flag(codes != nullptr), m_codes(codes), m_unit_factor(unit_factor),
-          m_all_elements(all_elements) {}
+          m_all_elements(all_elements), m_tolerance(tolerance) {}
 
     Result run(std::span<const std::byte> input) {
         load(input);
         build_nodes();
-        node_loop(); // ends by writing the output
+        find_near_misses(); // on the nodes as built, before any join
+        node_loop();        // ends by writing the output
         if (m_error_count > 0) {
             write_errors();
         }
@@ -285,11 +293,13 @@ private:
         m_lines.assign(static_cast<std::size_t>(m_line_count), LineRecord{});
         m_texts.assign(static_cast<std::size_t>(m_text_count), TextRecord{});
 
-        // Loading pass.
+        // Loading pass. Every element is numbered, loaded or stepped over.
         in.move_to(1);
         std::int32_t j = 0;
         std::int32_t k = 0;
+        std::int64_t element_number = 0;
         while (in.position() < length) {
+            ++element_number;
             const std::int64_t h_position = in.position();
             Header h;
             const std::int64_t rest = checked_header(in, h);
@@ -309,6 +319,8 @@ private:
                     r.attributes.push_back(in.attribute());
                 }
                 r.absorbed = false;
+                r.element_number = element_number;
+                r.pieces = {LinePiece{j, false}};
             } else if (is_text) {
                 ++k;
                 TextRecord& t = at1(m_texts, k);
@@ -387,6 +399,65 @@ private:
         }
     }
 
+    // --- Lines as the findings name them. ---
+
+    [[nodiscard]] LineRef ref(std::int32_t index) const {
+        const LineRecord& r = at1(m_lines, index);
+        return LineRef{r.element_number, r.file_position};
+    }
+
+    /// The end vertex of `r` that lies at the node: its vertex 1 or its last vertex.
+    static Vertex end_at(const LineRecord& r, const Node& node) {
+        const Vertex& first = at1(r.vertices, 1);
+        return same_place(first, node) ? first : at1(r.vertices, r.header.item_count);
+    }
+
+    /// The loaded line whose end lies at the node: the first or the last of `r`'s pieces,
+    /// as its vertex 1 or its last vertex lies there.
+    [[nodiscard]] LineRef end_piece_at(const LineRecord& r, const Node& node) const {
+        const bool at_start = same_place(at1(r.vertices, 1), node);
+        return ref(at_start ? r.pieces.front().line : r.pieces.back().line);
+    }
+
+    /// Node i's two lines where they meet there.
+    NodeFinding meeting(std::int32_t i) {
+        const Node& node = at1(m_nodes, i);
+        const LineRecord& a = line(at1(node.elements, 1));
+        const LineRecord& b = line(at1(node.elements, 2));
+        return NodeFinding{end_at(a, node), {end_piece_at(a, node), end_piece_at(b, node)}};
+    }
+
+    // --- Near misses: every pair of nodes as built, one by one. ---
+
+    NearPlace near_place(const Node& node) {
+        NearPlace place;
+        place.point = Point{node.x, node.y, end_at(line(at1(node.elements, 1)), node).z};
+        for (std::int32_t k : node.elements) {
+            place.lines.push_back(ref(k));
+        }
+        return place;
+    }
+
+    void find_near_misses() {
+        const double tolerance = m_tolerance * m_unit_factor;
+        for (std::int32_t a = 1; a <= m_node_count; ++a) {
+            for (std::int32_t b = a + 1; b <= m_node_count; ++b) {
+                const Node& p = at1(m_nodes, a);
+                const Node& q = at1(m_nodes, b);
+                if (p.end_count != 1 && q.end_count != 1) {
+                    continue; // neither is a loose end
+                }
+                const double dx = static_cast<double>(p.x) - static_cast<double>(q.x);
+                const double dy = static_cast<double>(p.y) - static_cast<double>(q.y);
+                const double distance = std::sqrt(dx * dx + dy * dy);
+                if (distance <= tolerance) {
+                    m_result.findings.near_misses.push_back(
+                        NearMiss{{near_place(p), near_place(q)}, distance});
+                }
+            }
+        }
+    }
+
     // --- Codes with direction. ---
 
     static std::string cleaned(const std::array<char, 7>& code) {
@@ -439,6 +510,10 @@ private:
             if (first == second) {
                 // A ring closed by an earlier join: nothing to join it to.
                 ++m_result.counts.rings_passed_over;
+                const LineRecord& ring = line(first);
+                m_result.findings.rings.push_back(
+                    NodeFinding{at1(ring.vertices, 1),
+                                {ref(ring.pieces.front().line), ref(ring.pieces.back().line)}});
                 continue;
             }
             const LineRecord& a = line(first);
@@ -475,6 +550,7 @@ private:
                 // The error is marked at this node: the first line's end that lies here.
                 ++m_error_count;
                 m_error_points.push_back(same_place(a1, node) ? a1 : an);
+                m_result.findings.direction_errors.push_back(meeting(i));
             }
         }
         write_output();
@@ -484,9 +560,20 @@ private:
         const std::int32_t first = at1(at1(m_nodes, i).elements, 1);
         const std::int32_t second = at1(at1(m_nodes, i).elements, 2);
         // A joined line that would pass the vertex limit is not made at all.
-        if (static_cast<std::int64_t>(joined_vertices(i).size()) > vertex_limit) {
+        const auto vertex_count = static_cast<std::int64_t>(joined_vertices(i).size());
+        if (vertex_count > vertex_limit) {
             ++m_result.counts.vertex_limit_nodes;
+            m_result.findings.vertex_limit.push_back(VertexLimitFinding{meeting(i), vertex_count});
             return;
+        }
+        // The two ends meet in X and Y; where their Z differ both vertices stay in the line,
+        // and the place is noted.
+        const NodeFinding met = meeting(i);
+        const Node& node = at1(m_nodes, i);
+        const std::int32_t second_z = end_at(line(second), node).z;
+        if (met.point.z != second_z) {
+            m_result.findings.z_differences.push_back(
+                ZDifference{node.x, node.y, {met.point.z, second_z}, met.lines});
         }
         line(first).absorbed = true;
         line(second).absorbed = true;
@@ -591,9 +678,34 @@ private:
         return scratch;
     }
 
+    static std::vector<LinePiece> taken(std::vector<LinePiece> pieces, bool reversed) {
+        if (reversed) {
+            std::reverse(pieces.begin(), pieces.end());
+            for (LinePiece& piece : pieces) {
+                piece.reversed = !piece.reversed;
+            }
+        }
+        return pieces;
+    }
+
+    /// The pieces of node i's joined line, taken along in the order its vertices are copied.
+    std::vector<LinePiece> joined_pieces(std::int32_t i) {
+        const Node& node = at1(m_nodes, i);
+        const LineRecord& a = line(at1(node.elements, 1));
+        const LineRecord& b = line(at1(node.elements, 2));
+        const bool first_reversed = same_place(at1(a.vertices, 1), node);
+        const bool second_in_order = same_place(at1(b.vertices, 1), node);
+        std::vector<LinePiece> pieces = taken(a.pieces, first_reversed);
+        const std::vector<LinePiece> second = taken(b.pieces, !second_in_order);
+        pieces.insert(pieces.end(), second.begin(), second.end());
+        // Turned round with the vertices when the second line runs into the first.
+        return taken(std::move(pieces), first_reversed && !second_in_order);
+    }
+
     void assembly_step(std::int32_t i) {
         const std::int32_t first = at1(at1(m_nodes, i).elements, 1);
         std::vector<Vertex> scratch = joined_vertices(i);
+        std::vector<LinePiece> pieces = joined_pieces(i);
         LineRecord& r = line(m_line_count);
         r.absorbed = false;
         r.file_position = -1;
@@ -601,6 +713,7 @@ private:
         r.block = m_current_block;
         r.header.item_count = static_cast<std::int16_t>(scratch.size());
         r.vertices = scratch;
+        r.pieces = std::move(pieces);
         const LineRecord& a = line(first);
         for (std::int32_t k = 1; k <= a.header.attribute_count; ++k) {
             r.attributes.push_back(at1(a.attributes, k));
@@ -619,6 +732,11 @@ private:
             out.attribute(at1(r.attributes, k));
         }
         ++m_result.counts.lines_written;
+        std::vector<Piece> provenance;
+        for (const LinePiece& piece : r.pieces) {
+            provenance.push_back(Piece{ref(piece.line), piece.reversed});
+        }
+        m_result.findings.provenance.push_back(std::move(provenance));
     }
 
     void write_output() {
@@ -698,6 +816,7 @@ private:
     const std::vector<std::string>* m_codes;
     std::int32_t m_unit_factor;
     bool m_all_elements;
+    double m_tolerance; ///< near misses, in metres
 
     std::vector<LineRecord> m_lines;
     std::vector<TextRecord> m_texts;
@@ -717,8 +836,8 @@ private:
 } // namespace
 
 Result run(std::span<const std::byte> input, const std::vector<std::string>* codes,
-           std::int32_t unit_factor, bool all_elements) {
-    return Job(codes, unit_factor, all_elements).run(input);
+           std::int32_t unit_factor, bool all_elements, double tolerance) {
+    return Job(codes, unit_factor, all_elements, tolerance).run(input);
 }
 
 } // namespace tarvel::model

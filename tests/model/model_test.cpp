@@ -222,6 +222,56 @@ TEST(Model, AJoinPastTheVertexLimitIsNotMadeCountingAfterDroppedRepeats) {
     EXPECT_EQ(run(with_repeat.bytes(), nullptr, 1, false).counts.joins, 1);
 }
 
+TEST(Model, FindingsNameTheLoadedLinesWhereTheyHappenedByElementAndByte) {
+    // Each pair of lines meets in one of the ways a finding notes; a text and an element of
+    // another type make element numbers differ from line numbers.
+    DigiBuilder b;
+    std::vector<LineRef> at; // the lines, in file order
+    const auto line = [&](std::int64_t element, std::string_view c,
+                          const std::vector<Vertex>& vertices) {
+        at.push_back(LineRef{element, b.next_position()});
+        b.line(c, vertices);
+    };
+    line(1, "C", {{0, 0, 0}, {10, 0, 5}}); // Z 5 meets Z 7 at (10, 0)
+    b.text("T", {1, 1, 1}, {"Rio"}).element("P=", "P", 1);
+    line(4, "C", {{20, 0, 0}, {10, 0, 7}}); // runs into the first: taken reversed
+    line(5, "L", {{0, 2, 4}, {-30, 2, 0}}); // (0, 2) is 2 units from the loose end (0, 0)
+    line(6, "D", {{100, 0, 0}, {110, 0, 0}});
+    line(7, "D", {{90, 0, 0}, {100, 0, 0}}); // runs into the first: the line turned round
+    line(8, "R", {{200, 0, 1}, {210, 0, 0}});
+    line(9, "R", {{200, 0, 3}, {190, 0, 0}}); // both start at (200, 0): a direction error
+    line(10, "G", {{300, 0, 0}, {305, 5, 0}, {310, 0, 0}});
+    line(11, "G", {{310, 0, 2}, {305, -5, 0}, {300, 0, 0}}); // a ring once joined
+
+    const std::vector<std::string> codes{"R"};
+    const Result r = run(b.bytes(), &codes, 1000, false, 0.003);
+    const Findings& f = r.findings;
+    const auto piece = [&](std::size_t line_index, bool reversed) {
+        return Piece{at[line_index], reversed};
+    };
+    EXPECT_EQ(f.provenance, (std::vector<std::vector<Piece>>{{piece(0, false), piece(1, true)},
+                                                             {piece(4, false), piece(3, false)},
+                                                             {piece(8, false), piece(7, false)}}));
+    EXPECT_EQ(f.z_differences, (std::vector<ZDifference>{{10, 0, {5, 7}, {at[0], at[1]}}}));
+    EXPECT_EQ(f.direction_errors, (std::vector<NodeFinding>{{{200, 0, 1}, {at[5], at[6]}}}));
+    EXPECT_EQ(f.rings, (std::vector<NodeFinding>{{{310, 0, 2}, {at[8], at[7]}}}));
+    EXPECT_TRUE(f.vertex_limit.empty());
+    EXPECT_EQ(f.near_misses,
+              (std::vector<NearMiss>{
+                  {{NearPlace{{0, 0, 0}, {at[0]}}, NearPlace{{0, 2, 4}, {at[2]}}}, 2.0}}));
+
+    // 3 mm is 3 units in millimetres, not in metres. In centimetres 0.1 m is 10 units: every
+    // loose end and its neighbours 10 units away, but not (10, 0) and (0, 2), 10.2 apart, nor
+    // the two ring nodes, where two line ends lie each.
+    EXPECT_TRUE(run(b.bytes(), &codes, 1, false, 0.003).findings.near_misses.empty());
+    EXPECT_EQ(run(b.bytes(), &codes, 100, false, 0.1).findings.near_misses.size(), 7u);
+    // With every element, each live loaded line comes first as its own piece.
+    const Result all = run(b.bytes(), &codes, 1000, true, 0.0);
+    EXPECT_TRUE(all.findings.near_misses.empty());
+    ASSERT_EQ(all.findings.provenance.size(), 6u);
+    EXPECT_EQ(all.findings.provenance[0], (std::vector<Piece>{piece(2, false)}));
+}
+
 TEST(Model, ElementsOfOtherTypesAreSteppedOverAndMalformedFilesAreRejected) {
     DigiBuilder b;
     b.line("C", {{0, 0, 0}, {10, 0, 0}});

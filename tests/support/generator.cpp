@@ -329,6 +329,18 @@ digi::Vertex SmallSheetMaker::end_vertex(const Place& p) {
     if (m_random.percent(m_options.z_differs_percent)) {
         v.z = i32(v.z + m_random.between(1, 5));
     }
+    if (m_options.near_miss_percent > 0 && m_random.percent(m_options.near_miss_percent)) {
+        // One to three units along one axis, up to two across; towards zero, so that a
+        // sheet at the edge of the coordinate range stays inside it.
+        const auto along = m_random.between(1, 3);
+        const auto across = m_random.between(0, 2);
+        const bool along_x = m_random.percent(50);
+        const auto toward_zero = [](std::int32_t c, std::int64_t by) {
+            return i32(c > 0 ? c - by : c + by);
+        };
+        v.x = toward_zero(v.x, along_x ? along : across);
+        v.y = toward_zero(v.y, along_x ? across : along);
+    }
     return v;
 }
 

@@ -89,6 +89,9 @@ struct SmallSheetOptions {
     int direction_code_percent = 50;     ///< a code of the sheet is a code with direction
     int garbage_block_percent = 20;      ///< a line's block holds values unrelated to it
     int long_chain_per_mille = 8;        ///< a sheet gets one long chain
+    /// A line end lies a few units off its place, so it almost meets the ends there. 0 draws
+    /// nothing for it, which keeps the sheets of earlier options as they were.
+    int near_miss_percent = 0;
 };
 
 /// A generated small sheet and the codes with direction to put in its codes file.
