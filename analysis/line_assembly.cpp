@@ -23,20 +23,6 @@ std::int64_t adjacent_repeats(const digi::ElementView& line) {
     return repeats;
 }
 
-/// Places the vertices of one loaded line after those already in `out`.
-void place_piece(const digi::ElementView& line, bool reversed, Repeats repeats,
-                 std::vector<digi::Vertex>& out) {
-    const std::int32_t n = line.item_count();
-    for (std::int32_t step = 0; step < n; ++step) {
-        const digi::Vertex v = line.vertex(reversed ? n - 1 - step : step);
-        const bool may_drop = repeats == Repeats::dropped || step == 0;
-        if (may_drop && !out.empty() && out.back() == v) {
-            continue;
-        }
-        out.push_back(v);
-    }
-}
-
 } // namespace
 
 JoinLayout lay_out_join(const digi::ElementTables& tables, const JoinedLines& joined,
@@ -68,13 +54,22 @@ JoinLayout lay_out_join(const digi::ElementTables& tables, const JoinedLines& jo
     return layout;
 }
 
-void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joined,
-                       std::int32_t line, std::vector<digi::Vertex>& out) {
+void runs_of(const digi::ElementTables& tables, const JoinedLines& joined, std::int32_t line,
+             std::vector<digi::VertexRun>& out) {
     out.clear();
     joined.walk(line, [&](const Piece& piece, Repeats repeats) {
-        place_piece(tables.line(static_cast<std::size_t>(piece.line)), piece.reversed, repeats,
-                    out);
+        out.push_back(digi::VertexRun{tables.line(static_cast<std::size_t>(piece.line)),
+                                      piece.reversed, repeats == Repeats::dropped});
     });
+}
+
+void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joined,
+                       std::int32_t line, std::vector<digi::Vertex>& out) {
+    std::vector<digi::VertexRun> runs;
+    runs_of(tables, joined, line, runs);
+    out.clear();
+    digi::place_runs(runs,
+                     [&](const std::byte* item) { out.push_back(digi::decode_vertex(item)); });
 }
 
 std::vector<Piece> pieces_of(const JoinedLines& joined, std::int32_t line) {
@@ -84,38 +79,13 @@ std::vector<Piece> pieces_of(const JoinedLines& joined, std::int32_t line) {
 }
 
 void extent_step(std::span<const digi::Vertex> vertices, digi::ElementBlock& block) {
-    std::int32_t MinX = vertices.front().x;
-    std::int32_t MinY = vertices.front().y;
-    std::int32_t MinZ = vertices.front().z;
-    std::int32_t MaxX = MinX;
-    std::int32_t MaxY = MinY;
-    std::int32_t MaxZ = MinZ;
-    for (const digi::Vertex& v : vertices) {
-        if (v.x < MinX) {
-            MinX = v.x;
-        }
-        if (v.y < MinY) {
-            MinY = v.y;
-        }
-        if (v.z < MinZ) {
-            MinZ = v.z;
-        }
-        if (v.x > MaxX) {
-            MaxX = v.x;
-        }
-        if (v.y > MaxY) {
-            MaxY = v.y;
-        }
-        if (v.z > MaxZ) {
-            MaxZ = v.z;
-        }
-    }
-    block.values[0] = MinX;
-    block.values[1] = MinY;
-    block.values[2] = MinZ;
-    block.values[3] = MaxX;
-    block.values[4] = MaxY;
-    block.values[5] = MaxZ;
+    extent_step_over(
+        [&](const auto& visit) {
+            for (const digi::Vertex& v : vertices) {
+                visit(v);
+            }
+        },
+        block);
 }
 
 digi::LineElement joined_line_element(const digi::ElementTables& tables, const JoinedLines& joined,
@@ -135,10 +105,23 @@ digi::LineElement joined_line_element(const digi::ElementTables& tables, const J
 }
 
 digi::LineSource joined_line_source(const digi::ElementTables& tables, const JoinedLines& joined) {
-    return [&tables, &joined](const digi::LineVisitor& visit) {
-        std::vector<digi::Vertex> vertices;
-        joined.for_each_live(
-            [&](std::int32_t line) { visit(joined_line_element(tables, joined, line, vertices)); });
+    return [&tables, &joined](const digi::RunLineVisitor& visit) {
+        std::vector<digi::VertexRun> runs;
+        joined.for_each_live([&](std::int32_t line) {
+            runs_of(tables, joined, line, runs);
+            const digi::ElementView origin =
+                tables.line(static_cast<std::size_t>(joined.origin(line)));
+            // Every vertex of both lines is placed or repeats one that is, so the extent of the
+            // placed vertices is the extent of both lines.
+            digi::ElementBlock block = origin.block();
+            extent_step_over(
+                [&](const auto& at) {
+                    digi::place_runs(runs,
+                                     [&](const std::byte* item) { at(digi::decode_vertex(item)); });
+                },
+                block);
+            visit(digi::RunLine{origin, block, runs, joined.vertex_count(tables, line)});
+        });
     };
 }
 

@@ -26,15 +26,53 @@ namespace tarvel::analysis {
                                       std::int32_t first, std::int32_t second, std::int32_t x,
                                       std::int32_t y);
 
-/// The vertex list of any line, built into `out` (the assembly step).
+/// The runs of loaded lines' vertices that make any line, in its running order, into `out`:
+/// the assembly step, as the writer copies it and as assemble_vertices reads it.
+void runs_of(const digi::ElementTables& tables, const JoinedLines& joined, std::int32_t line,
+             std::vector<digi::VertexRun>& out);
+
+/// The vertex list of any line, built into `out`.
 void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joined,
                        std::int32_t line, std::vector<digi::Vertex>& out);
 
 /// The loaded lines any line is made of, in its running order.
 [[nodiscard]] std::vector<Piece> pieces_of(const JoinedLines& joined, std::int32_t line);
 
-/// The extent step: stores the smallest and largest X, Y and Z of `vertices` in values 1 to 6
-/// of `block`, leaving values 7 to 9 as they are. Precondition: `vertices` is not empty.
+/// The extent step: stores the smallest and largest X, Y and Z of the vertices that
+/// `for_each_vertex(f)` hands to f in values 1 to 6 of `block`, leaving values 7 to 9 as they
+/// are. Precondition: it hands at least one.
+template <typename ForEachVertex>
+void extent_step_over(ForEachVertex&& for_each_vertex, digi::ElementBlock& block) {
+    bool first = true;
+    std::int32_t MinX = 0;
+    std::int32_t MinY = 0;
+    std::int32_t MinZ = 0;
+    std::int32_t MaxX = 0;
+    std::int32_t MaxY = 0;
+    std::int32_t MaxZ = 0;
+    for_each_vertex([&](const digi::Vertex& v) {
+        if (first) {
+            MinX = MaxX = v.x;
+            MinY = MaxY = v.y;
+            MinZ = MaxZ = v.z;
+            first = false;
+        }
+        MinX = v.x < MinX ? v.x : MinX;
+        MinY = v.y < MinY ? v.y : MinY;
+        MinZ = v.z < MinZ ? v.z : MinZ;
+        MaxX = v.x > MaxX ? v.x : MaxX;
+        MaxY = v.y > MaxY ? v.y : MaxY;
+        MaxZ = v.z > MaxZ ? v.z : MaxZ;
+    });
+    block.values[0] = MinX;
+    block.values[1] = MinY;
+    block.values[2] = MinZ;
+    block.values[3] = MaxX;
+    block.values[4] = MaxY;
+    block.values[5] = MaxZ;
+}
+
+/// The extent step over a vertex list.
 void extent_step(std::span<const digi::Vertex> vertices, digi::ElementBlock& block);
 
 /// Joined line `line` as a line element to write: the loaded line it takes its header, further
@@ -44,8 +82,9 @@ void extent_step(std::span<const digi::Vertex> vertices, digi::ElementBlock& blo
                                                     const JoinedLines& joined, std::int32_t line,
                                                     std::vector<digi::Vertex>& vertices);
 
-/// The live joined lines, in the order made, as line elements for EscribimosSalida. The
-/// source refers to `tables` and `joined`, which must outlive it.
+/// The live joined lines, in the order made, as lines of runs for EscribimosSalida, each with
+/// the extent of its vertices and its first line's further values. The source refers to
+/// `tables` and `joined`, which must outlive it.
 [[nodiscard]] digi::LineSource joined_line_source(const digi::ElementTables& tables,
                                                   const JoinedLines& joined);
 

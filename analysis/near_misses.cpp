@@ -8,13 +8,17 @@
 namespace tarvel::analysis {
 namespace {
 
-/// A node placed for the sweep: where it is, its grid row, and whether it is a loose end.
+/// A node placed for the sweep: where it is, and its number with whether it is a loose end.
+/// Twelve bytes, so that the sweep of a large sheet holds little besides its node table.
 struct Entry {
     std::int32_t x;
     std::int32_t y;
-    std::int32_t row;
-    std::int32_t node;
-    bool loose;
+    std::uint32_t node_and_loose; ///< node number in the low 31 bits, the loose-end mark above
+
+    [[nodiscard]] std::int32_t node() const noexcept {
+        return static_cast<std::int32_t>(node_and_loose & 0x7FFF'FFFFU);
+    }
+    [[nodiscard]] bool loose() const noexcept { return (node_and_loose >> 31) != 0; }
 };
 
 /// The node's place, with the Z of the end of its first line that lies there.
@@ -30,39 +34,52 @@ NearPlace place_of(const digi::ElementTables& tables, const NodeTable& nodes, st
     return place;
 }
 
-/// Puts the entries in order of row, then X. Where there are not many more rows than nodes
-/// (the usual sheet) the rows are counted out and each short row sorted on its own; otherwise
-/// one sort does it all.
-void sort_by_row_then_x(std::vector<Entry>& entries) {
+/// The nodes as entries in order of row, then X. Where there are not many more rows than
+/// nodes (the usual sheet) the rows are counted out and each short row sorted on its own;
+/// otherwise one sort does it all.
+std::vector<Entry> sorted_entries(const NodeTable& nodes, int shift) {
+    const std::span<const std::int32_t> xs = nodes.xs();
+    const std::span<const std::int32_t> ys = nodes.ys();
+    const auto entry = [&](std::size_t i) {
+        const auto node = static_cast<std::uint32_t>(i);
+        const bool loose = nodes.loose_end(static_cast<std::int32_t>(i));
+        return Entry{xs[i], ys[i], node | (loose ? 0x8000'0000U : 0U)};
+    };
+    const auto row = [shift](std::int32_t y) { return std::int64_t{y} >> shift; };
     const auto by_x = [](const Entry& a, const Entry& b) { return a.x < b.x; };
-    std::int64_t low = std::numeric_limits<std::int64_t>::max();
-    std::int64_t high = std::numeric_limits<std::int64_t>::min();
-    for (const Entry& e : entries) {
-        low = std::min<std::int64_t>(low, e.row);
-        high = std::max<std::int64_t>(high, e.row);
+    std::vector<Entry> entries(xs.size());
+    if (entries.empty()) {
+        return entries;
     }
-    const std::int64_t rows = high - low + 1;
-    if (rows > 2 * static_cast<std::int64_t>(entries.size()) + 1024) {
-        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-            return a.row != b.row ? a.row < b.row : a.x < b.x;
+    const auto [low_y, high_y] = std::minmax_element(ys.begin(), ys.end());
+    const std::int64_t low = row(*low_y);
+    const std::int64_t rows = row(*high_y) - low + 1;
+    if (rows > static_cast<std::int64_t>(entries.size()) + 1024) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            entries[i] = entry(i);
+        }
+        std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+            return row(a.y) != row(b.y) ? row(a.y) < row(b.y) : a.x < b.x;
         });
-        return;
+        return entries;
     }
-    std::vector<std::uint32_t> starts(static_cast<std::size_t>(rows) + 1, 0);
-    for (const Entry& e : entries) {
-        ++starts[static_cast<std::size_t>(e.row - low) + 1];
+    // Counted out by row straight from the node table, then each row put in order of X.
+    std::vector<std::uint32_t> next(static_cast<std::size_t>(rows) + 1, 0);
+    for (const std::int32_t y : ys) {
+        ++next[static_cast<std::size_t>(row(y) - low) + 1];
     }
-    for (std::size_t r = 1; r < starts.size(); ++r) {
-        starts[r] += starts[r - 1];
+    for (std::size_t r = 1; r < next.size(); ++r) {
+        next[r] += next[r - 1];
     }
-    std::vector<Entry> sorted(entries.size());
-    std::vector<std::uint32_t> next(starts.begin(), starts.end() - 1);
-    for (const Entry& e : entries) {
-        sorted[next[static_cast<std::size_t>(e.row - low)]++] = e;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        entries[next[static_cast<std::size_t>(row(ys[i]) - low)]++] = entry(i);
     }
-    for (std::size_t r = 0; r + 1 < starts.size(); ++r) {
-        const auto first = sorted.begin() + starts[r];
-        const auto last = sorted.begin() + starts[r + 1];
+    // Each row now ends where the next begins; short rows are sorted by insertion.
+    std::size_t begin = 0;
+    for (std::size_t r = 0; r + 1 < next.size(); ++r) {
+        const auto first = entries.begin() + static_cast<std::ptrdiff_t>(begin);
+        const auto last = entries.begin() + next[r];
+        begin = next[r];
         if (last - first > 16) {
             std::sort(first, last, by_x);
             continue;
@@ -76,7 +93,7 @@ void sort_by_row_then_x(std::vector<Entry>& entries) {
             *hole = moved;
         }
     }
-    entries.swap(sorted);
+    return entries;
 }
 
 } // namespace
@@ -99,21 +116,15 @@ std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables, const 
     while (shift < 32 && std::ldexp(1.0, shift) < tolerance) {
         ++shift;
     }
-    const std::span<const std::int32_t> xs = nodes.xs();
-    const std::span<const std::int32_t> ys = nodes.ys();
-    std::vector<Entry> entries(static_cast<std::size_t>(node_count));
     bool any_loose = false;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const auto node = static_cast<std::int32_t>(i);
-        const bool loose = nodes.loose_end(node);
-        entries[i] = Entry{xs[i], ys[i], static_cast<std::int32_t>(std::int64_t{ys[i]} >> shift),
-                           node, loose};
-        any_loose = any_loose || loose;
+    for (std::int32_t i = 0; i < node_count && !any_loose; ++i) {
+        any_loose = nodes.loose_end(i);
     }
     if (!any_loose) {
         return found;
     }
-    sort_by_row_then_x(entries);
+    const std::vector<Entry> entries = sorted_entries(nodes, shift);
+    const auto row = [shift](const Entry& e) { return std::int64_t{e.y} >> shift; };
 
     // A node's near places lie in its own row or the next one (the row before is covered when
     // its nodes look at this one), within the tolerance in X.
@@ -121,7 +132,7 @@ std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables, const 
     const auto limit = static_cast<std::int64_t>(std::floor(tolerance));
     std::vector<std::array<std::int32_t, 2>> pairs;
     const auto consider = [&](const Entry& a, const Entry& b) {
-        if (!a.loose && !b.loose) {
+        if (!a.loose() && !b.loose()) {
             return;
         }
         // Each difference is exact in a double; squared in integers, two differences near
@@ -129,19 +140,19 @@ std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables, const 
         const auto dx = static_cast<double>(std::int64_t{a.x} - b.x);
         const auto dy = static_cast<double>(std::int64_t{a.y} - b.y);
         if (dx * dx + dy * dy <= squared) {
-            pairs.push_back({std::min(a.node, b.node), std::max(a.node, b.node)});
+            pairs.push_back({std::min(a.node(), b.node()), std::max(a.node(), b.node())});
         }
     };
     const std::size_t total = entries.size();
     std::size_t row_start = 0;
     while (row_start < total) {
-        const std::int32_t row = entries[row_start].row;
+        const std::int64_t here = row(entries[row_start]);
         std::size_t row_end = row_start;
-        while (row_end < total && entries[row_end].row == row) {
+        while (row_end < total && row(entries[row_end]) == here) {
             ++row_end;
         }
         std::size_t next_end = row_end;
-        while (next_end < total && std::int64_t{entries[next_end].row} == std::int64_t{row} + 1) {
+        while (next_end < total && row(entries[next_end]) == here + 1) {
             ++next_end;
         }
         std::size_t next = row_end;

@@ -1,6 +1,8 @@
 #include "analysis/node_table.hpp"
 
 #include <algorithm>
+#include <array>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -13,9 +15,13 @@ namespace {
 /// node number stays within a signed 32-bit value.
 constexpr std::size_t max_lines = (std::size_t{1} << 30) - 1;
 
-std::uint64_t mix(std::int32_t x, std::int32_t y) noexcept {
+/// A place's hash under `seed`. The seed is drawn afresh for every sheet, so that no choice of
+/// coordinates can make many places fall into one slot on purpose: the index stays linear
+/// whatever the sheet.
+std::uint64_t mix(std::int32_t x, std::int32_t y, std::uint64_t seed) noexcept {
     std::uint64_t z = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(x)) << 32) |
                       static_cast<std::uint32_t>(y);
+    z ^= seed;
     z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
     return z ^ (z >> 31);
@@ -28,14 +34,27 @@ class PlaceIndex {
 public:
     PlaceIndex(std::size_t max_places, std::vector<std::int32_t>& xs, std::vector<std::int32_t>& ys)
         : m_slots(std::max<std::size_t>(16, max_places + max_places / 2), NodeTable::no_node),
-          m_x(xs), m_y(ys) {
+          m_x(xs), m_y(ys), m_seed(std::random_device{}()) {
+        m_seed = (m_seed << 32) ^ std::random_device{}();
         m_x.reserve(max_places);
         m_y.reserve(max_places);
     }
 
+    /// Where the search for (x, y) starts: the hash scaled to the table, without a division.
+    [[nodiscard]] std::size_t first_slot(std::int32_t x, std::int32_t y) const noexcept {
+        __extension__ using Wide = unsigned __int128;
+        const Wide scaled = static_cast<Wide>(mix(x, y, m_seed)) * m_slots.size();
+        return static_cast<std::size_t>(scaled >> 64);
+    }
+
+    /// Asks the processor to fetch the slot of (x, y) ahead of its search.
+    void prefetch(std::int32_t x, std::int32_t y) const noexcept {
+        __builtin_prefetch(m_slots.data() + first_slot(x, y));
+    }
+
     /// The node at (x, y); a new node, numbered next, when there is none yet.
     std::int32_t find_or_add(std::int32_t x, std::int32_t y) {
-        std::size_t slot = static_cast<std::size_t>(mix(x, y) % m_slots.size());
+        std::size_t slot = first_slot(x, y);
         for (;;) {
             const std::int32_t node = m_slots[slot];
             if (node == NodeTable::no_node) {
@@ -57,7 +76,34 @@ private:
     std::vector<std::int32_t> m_slots;
     std::vector<std::int32_t>& m_x;
     std::vector<std::int32_t>& m_y;
+    std::uint64_t m_seed;
 };
+
+/// A line's two end places, when it has two different ones.
+struct LineEnds {
+    std::int32_t x0 = 0;
+    std::int32_t y0 = 0;
+    std::int32_t x1 = 0;
+    std::int32_t y1 = 0;
+    bool has_ends = false;
+};
+
+LineEnds ends_of(const digi::ElementView& line) {
+    LineEnds ends;
+    const std::int32_t n = line.item_count();
+    if (n < 2) {
+        return ends;
+    }
+    const digi::Vertex first = line.vertex(0);
+    const digi::Vertex last = line.vertex(n - 1);
+    // A closed line has no ends to join.
+    ends.has_ends = first.x != last.x || first.y != last.y;
+    ends.x0 = first.x;
+    ends.y0 = first.y;
+    ends.x1 = last.x;
+    ends.y1 = last.y;
+    return ends;
+}
 
 } // namespace
 
@@ -89,19 +135,30 @@ NodeTable CreamosNodos(const digi::ElementTables& tables) {
     // which is the order a scan of the nodes for every end point would give.
     {
         PlaceIndex places(2 * line_total, nodes.m_x, nodes.m_y);
+        // The slots of a line's ends are fetched a few lines ahead of their search, so that
+        // the index's memory is read while other lines are looked up.
+        constexpr std::size_t ahead = 16;
+        std::array<LineEnds, ahead> coming{};
+        const auto look_ahead = [&](std::size_t k) {
+            LineEnds& ends = coming[k % ahead];
+            ends = ends_of(tables.line(k));
+            if (ends.has_ends) {
+                places.prefetch(ends.x0, ends.y0);
+                places.prefetch(ends.x1, ends.y1);
+            }
+        };
+        for (std::size_t k = 0; k < std::min(ahead, line_total); ++k) {
+            look_ahead(k);
+        }
         for (std::size_t k = 0; k < line_total; ++k) {
-            const digi::ElementView line = tables.line(k);
-            const std::int32_t n = line.item_count();
-            if (n < 2) {
-                continue;
+            const LineEnds ends = coming[k % ahead];
+            if (k + ahead < line_total) {
+                look_ahead(k + ahead);
             }
-            const digi::Vertex first = line.vertex(0);
-            const digi::Vertex last = line.vertex(n - 1);
-            if (first.x == last.x && first.y == last.y) {
-                continue; // a closed line has no ends to join
+            if (ends.has_ends) {
+                nodes.m_line_nodes[k] = {places.find_or_add(ends.x0, ends.y0),
+                                         places.find_or_add(ends.x1, ends.y1)};
             }
-            nodes.m_line_nodes[k] = {places.find_or_add(first.x, first.y),
-                                     places.find_or_add(last.x, last.y)};
         }
     }
     nodes.m_x.shrink_to_fit();

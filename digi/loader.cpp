@@ -14,10 +14,8 @@ namespace {
 /// Smaller files are read: a mapping costs more than it saves on a few pages.
 constexpr off_t map_from_bytes = off_t{1} << 16;
 
-struct Counts {
-    std::size_t lines = 0;
-    std::size_t texts = 0;
-};
+/// A line of a few vertices and no attributes: most sheets' lines are at least this long.
+constexpr std::size_t expected_line_bytes = 128;
 
 bool is_type(const std::byte* header, const TypeCode& code) {
     return static_cast<char>(header[0]) == code[0] && static_cast<char>(header[1]) == code[1];
@@ -76,18 +74,9 @@ ElementTables load_elements(FileBytes bytes, std::string file_name) {
     tables.bytes = std::move(bytes);
     const std::span<const std::byte> data = tables.bytes.span();
 
-    Counts counts;
-    walk_elements(data, tables.file_name, [&](std::size_t offset, std::int64_t) {
-        const std::byte* header = data.data() + offset;
-        if (is_type(header, line_type_code)) {
-            ++counts.lines;
-        } else if (is_type(header, text_type_code)) {
-            ++counts.texts;
-        }
-    });
-
-    tables.lines.reserve(counts.lines);
-    tables.texts.reserve(counts.texts);
+    // One walk checks every element's framing and fills both tables as it goes: a second walk
+    // to count first would read a large mapped sheet twice. The guess makes growing rare.
+    tables.lines.reserve(data.size() / expected_line_bytes);
     walk_elements(data, tables.file_name, [&](std::size_t offset, std::int64_t length) {
         const std::byte* header = data.data() + offset;
         const auto position = static_cast<std::int64_t>(offset) + 1;

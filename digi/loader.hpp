@@ -1,6 +1,6 @@
 // `CargamosFichero`: reads a DIGI file into the line and text element tables.
-// The file is read once; a counting pass checks every element's framing and sizes the
-// tables, a second pass over the same bytes fills them. Nothing is read past the end.
+// A large file is mapped, a small one read; one walk over its elements checks every
+// element's framing and fills the tables. Nothing is read past the end.
 #pragma once
 
 #include <filesystem>

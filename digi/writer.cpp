@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 namespace tarvel::digi {
 
@@ -50,13 +51,36 @@ void write_line(ByteSink& out, const ElementHeader& header, const ElementBlock& 
     encode_line(out, header, block, vertices, attribute_bytes);
 }
 
-void write_line(ByteSink& out, const LineElement& line) {
-    if (line.vertices.size() > static_cast<std::size_t>(max_item_count)) {
-        throw std::length_error("a line element holds at most 32767 vertices");
+void write_line(ByteSink& out, const RunLine& line) {
+    if (line.vertex_count < 0 || line.vertex_count > max_item_count) {
+        throw std::logic_error("a line element holds at most 32767 vertices");
     }
-    ElementHeader header = line.origin.header();
-    header.item_count = static_cast<std::int16_t>(line.vertices.size());
-    encode_line(out, header, line.block, line.vertices, line.origin.attribute_bytes());
+    const std::span<const std::byte> attributes = line.origin.attribute_bytes();
+    const auto vertex_count = static_cast<std::size_t>(line.vertex_count);
+    // One element at a time in a buffer kept for the next: no allocation per line.
+    thread_local std::vector<std::byte> bytes;
+    bytes.resize(header_bytes + block_bytes + item_bytes * vertex_count + attributes.size());
+    std::byte* p = bytes.data();
+    // Type code, feature code and attribute count as the origin holds them.
+    std::memcpy(p, line.origin.bytes().data(), item_count_offset);
+    store_i16(p + item_count_offset, static_cast<std::int16_t>(line.vertex_count));
+    encode_block(line.block, p + header_bytes);
+    std::byte* item_out = p + header_bytes + block_bytes;
+    std::size_t placed = 0;
+    place_runs(line.runs, [&](const std::byte* item) {
+        if (placed++ < vertex_count) {
+            std::memcpy(item_out, item, item_bytes);
+            item_out += item_bytes;
+        }
+    });
+    if (placed != vertex_count) {
+        throw std::logic_error("a line's runs placed " + std::to_string(placed) + " vertices of " +
+                               std::to_string(vertex_count));
+    }
+    if (!attributes.empty()) {
+        std::memcpy(item_out, attributes.data(), attributes.size());
+    }
+    out.write(bytes);
 }
 
 void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& block,
@@ -96,7 +120,7 @@ void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_eleme
         }
     }
     if (joined_lines) {
-        joined_lines([&out](const LineElement& line) { write_line(out, line); });
+        joined_lines([&out](const RunLine& line) { write_line(out, line); });
     }
     if (all_elements) {
         for (std::size_t i = 0; i < tables.texts.size(); ++i) {

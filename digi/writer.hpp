@@ -2,6 +2,7 @@
 // The sink is where the bytes go (an atomic output file, or memory in tests).
 #pragma once
 
+#include <cstring>
 #include <functional>
 #include <span>
 #include <vector>
@@ -31,27 +32,63 @@ private:
 void write_line(ByteSink& out, const ElementHeader& header, const ElementBlock& block,
                 std::span<const Vertex> vertices, std::span<const AttributeRecord> attributes);
 
-/// A line made from loaded lines, handed over to be written: the loaded line whose type code,
-/// feature code and attribute records it carries, its element block and its vertices.
+/// Appends a text element. Precondition: item count = 1 + pieces, attribute count = attributes.
+void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& block,
+                const Vertex& anchor, std::span<const TextPiece> pieces,
+                std::span<const AttributeRecord> attributes);
+
+/// A line made from loaded lines, as a value: the loaded line whose type code, feature code
+/// and attribute records it carries, its element block and its vertices.
 struct LineElement {
     ElementView origin;
     ElementBlock block;
     std::span<const Vertex> vertices;
 };
 
-/// Appends `line`: the origin's header with the vertex count of `line.vertices`, the block,
-/// the vertices and the origin's attribute records. Throws std::length_error when the
-/// vertices do not fit a line element.
-void write_line(ByteSink& out, const LineElement& line);
+/// A run of one loaded line's vertices inside a line made from several: in its order or
+/// reversed. With `drop_every_repeat` every vertex equal (X, Y and Z) to the one placed before
+/// it is left out; otherwise only the run's first vertex may be.
+struct VertexRun {
+    ElementView line;
+    bool reversed = false;
+    bool drop_every_repeat = false;
+};
+
+/// Calls visit(const std::byte* item) for the 12-byte item of each vertex that `runs` place,
+/// in order: the items are the loaded lines' own bytes.
+template <typename Visit> void place_runs(std::span<const VertexRun> runs, Visit&& visit) {
+    const std::byte* last = nullptr;
+    for (const VertexRun& run : runs) {
+        const std::int32_t n = run.line.item_count();
+        for (std::int32_t step = 0; step < n; ++step) {
+            const std::byte* item = run.line.item_data(run.reversed ? n - 1 - step : step);
+            if ((run.drop_every_repeat || step == 0) && last != nullptr &&
+                std::memcmp(last, item, item_bytes) == 0) {
+                continue;
+            }
+            visit(item);
+            last = item;
+        }
+    }
+}
+
+/// A line made from runs of loaded lines, handed over to be written: the loaded line whose
+/// header (with its own vertex count), further values and attribute records it carries, its
+/// block, its runs, and the vertex count they place.
+struct RunLine {
+    ElementView origin;
+    ElementBlock block;
+    std::span<const VertexRun> runs;
+    std::int32_t vertex_count = 0;
+};
+
+/// Appends `line`, its vertices copied from the runs. Throws std::logic_error when the runs
+/// place another number of vertices than the line's count, or more than a line holds.
+void write_line(ByteSink& out, const RunLine& line);
 
 /// Calls its argument once for each line to write, in order.
-using LineVisitor = std::function<void(const LineElement&)>;
-using LineSource = std::function<void(const LineVisitor&)>;
-
-/// Appends a text element. Precondition: item count = 1 + pieces, attribute count = attributes.
-void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& block,
-                const Vertex& anchor, std::span<const TextPiece> pieces,
-                std::span<const AttributeRecord> attributes);
+using RunLineVisitor = std::function<void(const RunLine&)>;
+using LineSource = std::function<void(const RunLineVisitor&)>;
 
 /// Writes the result of a run: with `all_elements`, every live loaded line in table order,
 /// then the joined lines, then every text; otherwise the joined lines alone.

@@ -53,9 +53,9 @@ void stop_if_asked(const RunSettings& settings) {
 
 /// The lines of `source`, looking for a stop request every few thousand lines.
 digi::LineSource stoppable(digi::LineSource source, const std::stop_token& stop) {
-    return [source = std::move(source), stop](const digi::LineVisitor& visit) {
+    return [source = std::move(source), stop](const digi::RunLineVisitor& visit) {
         std::uint32_t since_look = 0;
-        source([&](const digi::LineElement& line) {
+        source([&](const digi::RunLine& line) {
             if (++since_look == 4096) {
                 since_look = 0;
                 if (stop.stop_requested()) {

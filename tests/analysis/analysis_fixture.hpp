@@ -26,7 +26,7 @@ struct Analysed {
     [[nodiscard]] std::vector<std::byte> joined_bytes() const {
         digi::MemorySink sink;
         joined_line_source(tables, result.joined)(
-            [&sink](const digi::LineElement& line) { digi::write_line(sink, line); });
+            [&sink](const digi::RunLine& line) { digi::write_line(sink, line); });
         return sink.bytes();
     }
 };

@@ -62,14 +62,19 @@ TEST(EscribimosSalida, AbsorbedLinesAreSkippedAndJoinedLinesGoBetweenLinesAndTex
     b.line("B", {{5, 0, 0}, {6, 0, 0}});
     ElementTables t = load_elements(b.bytes(), "a.bin");
     t.lines[0].absorbed = true;
-    // A line handed over as a value: A's header and attributes, a block and vertices of its own.
-    const std::vector<Vertex> vertices{{0, 0, 0}, {1, 0, 0}, {1, 9, 4}};
-    const ElementBlock block{{0, 0, 0, 1, 9, 4, 7, 8, 9}};
-    const auto joined = [&](const LineVisitor& visit) {
-        visit(LineElement{t.line(0), block, vertices});
+    // A line handed over as runs: A in its order, then A reversed (its first vertex repeats the
+    // last placed and is dropped) and B reversed, with A's header and attributes.
+    const std::vector<VertexRun> runs{
+        {t.line(0), false, false}, {t.line(0), true, true}, {t.line(1), true, true}};
+    const ElementBlock block{{0, 0, 0, 6, 0, 0, 7, 8, 9}};
+    const auto joined = [&](const RunLineVisitor& visit) {
+        visit(RunLine{t.line(0), block, runs, 5});
     };
+    const std::vector<Vertex> vertices{{0, 0, 0}, {1, 0, 0}, {0, 0, 0}, {6, 0, 0}, {5, 0, 0}};
     const std::vector<std::byte> joined_bytes =
         DigiBuilder{}.line_with_block(code("A"), block, vertices, {}).bytes();
+    MemorySink wrong_count;
+    EXPECT_THROW(write_line(wrong_count, RunLine{t.line(0), block, runs, 4}), std::logic_error);
 
     MemorySink all;
     EscribimosSalida(all, t, true, joined);
