@@ -45,10 +45,13 @@ void register_drivers() {
     std::call_once(registered, [] { GDALAllRegister(); });
 }
 
+bool gdal_failed() {
+    return CPLGetLastErrorType() == CE_Failure || CPLGetLastErrorType() == CE_Fatal;
+}
+
 [[noreturn]] void fail_writing(const fs::path& target) {
     // A driver may fail without a message of its own: an earlier warning is not the reason.
-    const bool failed = CPLGetLastErrorType() == CE_Failure || CPLGetLastErrorType() == CE_Fatal;
-    std::string reason = failed ? CPLGetLastErrorMsg() : "";
+    std::string reason = gdal_failed() ? CPLGetLastErrorMsg() : "";
     // One line, as every message: some drivers end theirs with a line break.
     std::replace(reason.begin(), reason.end(), '\n', ' ');
     while (!reason.empty() && reason.back() == ' ') {
@@ -564,15 +567,18 @@ std::vector<fs::path> files_beside(const fs::path& temporary, const std::string&
 }
 
 /// Removes, however the export ends, what a format left beside the temporary (a journal after
-/// a failure, say); the temporary itself is the atomic file's to remove.
+/// a failure, say) or made of it (a folder); a temporary file is the atomic file's to remove.
 class Leftovers {
 public:
     Leftovers(fs::path temporary, std::string stem)
         : m_temporary(std::move(temporary)), m_stem(std::move(stem)) {}
     ~Leftovers() {
+        std::error_code ignored;
         for (const fs::path& path : files_beside(m_temporary, m_stem)) {
-            std::error_code ignored;
             fs::remove_all(path, ignored);
+        }
+        if (fs::is_directory(m_temporary, ignored)) {
+            fs::remove_all(m_temporary, ignored);
         }
     }
     Leftovers(const Leftovers&) = delete;
@@ -590,8 +596,12 @@ std::string refusal_message(const fs::path& target, GDALDriver& driver, const ch
            accepted_extensions();
 }
 
+/// Closes quietly, however the export ends; a failure stays the thread's last error.
 struct CloseDataset {
-    void operator()(GDALDataset* dataset) const { GDALClose(GDALDataset::ToHandle(dataset)); }
+    void operator()(GDALDataset* dataset) const {
+        const QuietGdal quiet;
+        GDALClose(GDALDataset::ToHandle(dataset));
+    }
 };
 
 class GisExport final : public RunWideOutput {
@@ -613,11 +623,6 @@ public:
         }
     }
 
-    ~GisExport() override {
-        const QuietGdal quiet;
-        m_layers.clear();
-        m_dataset.reset();
-    }
     GisExport(const GisExport&) = delete;
     GisExport& operator=(const GisExport&) = delete;
 
@@ -635,14 +640,11 @@ public:
     }
 
     void finish() override {
-        {
-            const QuietGdal quiet;
-            m_layers.clear();
-            // Closing gives no result in GDAL 3.6: a failure shows as the last error.
-            m_dataset.reset();
-            if (CPLGetLastErrorType() == CE_Failure || CPLGetLastErrorType() == CE_Fatal) {
-                fail_writing(m_file.target());
-            }
+        m_layers.clear();
+        // Closing gives no result in GDAL 3.6: a failure shows as the thread's last error.
+        m_dataset.reset();
+        if (gdal_failed()) {
+            fail_writing(m_file.target());
         }
         if (m_leftovers.any() || !fs::is_regular_file(m_file.temporary_path())) {
             throw FileError(refusal_message(m_file.target(), m_driver, several_files));
