@@ -1,6 +1,7 @@
 #include "ui/map_painting.hpp"
 
 #include <QColor>
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
@@ -18,7 +19,7 @@ namespace {
 constexpr double guard = 64;
 // Below this many pieces the lines are drawn smoothed; above it smoothing would cost more
 // than the pixels gain.
-constexpr std::int64_t smooth_below = 20000;
+constexpr std::int64_t smooth_below = 4000;
 
 QColor line_colour(LineStyle style) {
     return style == LineStyle::joined ? QColor(0x15, 0x65, 0xc0) : QColor(0x8a, 0x90, 0x99);
@@ -215,28 +216,80 @@ void LineLayer::collect(const SheetMap& map, const ViewTransform& view, QSize si
     }
 }
 
-LineLayerCount LineLayer::draw(QPainter& painter, const SheetMap& map, const ViewTransform& view,
-                               QSize size) {
-    LineLayerCount count;
-    collect(map, view, size, count);
-    const bool smooth = count.segments + count.dots < smooth_below;
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, smooth);
+void LineLayer::set_pixels(QImage& image, bool segments) const {
+    const int width = image.width();
+    const int height = image.height();
+    const qsizetype stride = image.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    auto* pixels = reinterpret_cast<QRgb*>(image.bits());
     // Untouched lines first: the output's lines lie on top where both meet.
     for (const LineStyle style : {LineStyle::untouched, LineStyle::joined}) {
         const Bucket& bucket = m_buckets[static_cast<int>(style)];
-        const double width = smooth ? (style == LineStyle::joined ? 2.0 : 1.2) : 0.0;
-        QPen pen(line_colour(style), width);
-        pen.setCapStyle(Qt::RoundCap);
+        const QRgb colour = line_colour(style).rgba();
+        const auto plot = [&](int x, int y) {
+            if (x >= 0 && y >= 0 && x < width && y < height) {
+                pixels[static_cast<qsizetype>(y) * stride + x] = colour;
+            }
+        };
+        for (const QPoint& dot : bucket.dots) {
+            plot(dot.x(), dot.y());
+        }
+        if (!segments) {
+            continue;
+        }
+        for (const QLine& segment : bucket.segments) {
+            // Bresenham: every pixel the segment crosses, once.
+            int x = segment.x1();
+            int y = segment.y1();
+            const int dx = std::abs(segment.x2() - x);
+            const int dy = -std::abs(segment.y2() - y);
+            const int step_x = x < segment.x2() ? 1 : -1;
+            const int step_y = y < segment.y2() ? 1 : -1;
+            int error = dx + dy;
+            for (;;) {
+                plot(x, y);
+                if (x == segment.x2() && y == segment.y2()) {
+                    break;
+                }
+                const int twice = 2 * error;
+                if (twice >= dy) {
+                    error += dy;
+                    x += step_x;
+                }
+                if (twice <= dx) {
+                    error += dx;
+                    y += step_y;
+                }
+            }
+        }
+    }
+}
+
+void LineLayer::smooth_segments(QImage& image) const {
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    for (const LineStyle style : {LineStyle::untouched, LineStyle::joined}) {
+        const Bucket& bucket = m_buckets[static_cast<int>(style)];
+        QPen pen(line_colour(style), style == LineStyle::joined ? 2.0 : 1.2);
+        // Round caps on smoothed wide pens cost a hundred times more on long segments.
+        pen.setCapStyle(Qt::FlatCap);
         painter.setPen(pen);
         if (!bucket.segments.empty()) {
             painter.drawLines(bucket.segments.data(), static_cast<int>(bucket.segments.size()));
         }
-        if (!bucket.dots.empty()) {
-            painter.drawPoints(bucket.dots.data(), static_cast<int>(bucket.dots.size()));
-        }
     }
-    painter.restore();
+}
+
+LineLayerCount LineLayer::draw(QImage& image, const SheetMap& map, const ViewTransform& view) {
+    LineLayerCount count;
+    collect(map, view, image.size(), count);
+    // Lines smaller than a pixel are that pixel whatever the smoothing; the segments are
+    // smoothed while they are few.
+    if (count.segments < smooth_below) {
+        set_pixels(image, false);
+        smooth_segments(image);
+    } else {
+        set_pixels(image, true);
+    }
     return count;
 }
 

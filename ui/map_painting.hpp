@@ -13,6 +13,7 @@
 #include "ui/view_transform.hpp"
 
 class QColor;
+class QImage;
 class QPainter;
 class QPixmap;
 class QPointF;
@@ -39,12 +40,14 @@ struct LineLayerCount {
 };
 
 /// Draws every line of a sheet inside a view. Keeps its buffers from one drawing to the
-/// next, so panning allocates nothing.
+/// next, so panning allocates nothing. Few lines are drawn smoothed through QPainter; many
+/// are set pixel by pixel, which costs a few nanoseconds a pixel where QPainter would take
+/// far longer a segment.
 class LineLayer {
 public:
-    /// Draws the lines of `map` that `view` shows on a map of `size` pixels.
-    LineLayerCount draw(QPainter& painter, const SheetMap& map, const ViewTransform& view,
-                        QSize size);
+    /// Draws the lines of `map` that `view` (counted in the image's pixels) shows onto
+    /// `image`, of format ARGB32 premultiplied and device pixel ratio 1.
+    LineLayerCount draw(QImage& image, const SheetMap& map, const ViewTransform& view);
 
 private:
     struct Bucket {
@@ -52,6 +55,10 @@ private:
         std::vector<QPoint> dots;
     };
     void collect(const SheetMap& map, const ViewTransform& view, QSize size, LineLayerCount& count);
+    /// Sets the pixels of the dots, and of the segments too when `segments`.
+    void set_pixels(QImage& image, bool segments) const;
+    /// Draws the segments smoothed.
+    void smooth_segments(QImage& image) const;
 
     Bucket m_buckets[2];
 };

@@ -137,10 +137,11 @@ void MapView::draw_lines(QPainter& painter) {
         if (m_lines.size() != device_size) {
             m_lines = QImage(device_size, QImage::Format_ARGB32_Premultiplied);
         }
-        m_lines.setDevicePixelRatio(ratio);
+        // Drawn in device pixels, then shown at the widget's scale.
+        m_lines.setDevicePixelRatio(1);
         m_lines.fill(map_background());
-        QPainter lines(&m_lines);
-        m_line_count = m_layer.draw(lines, *m_map, m_view, size());
+        m_line_count = m_layer.draw(m_lines, *m_map, m_view.in_device_pixels(ratio));
+        m_lines.setDevicePixelRatio(ratio);
         m_lines_current = true;
     }
     painter.drawImage(QPointF(0, 0), m_lines);

@@ -58,6 +58,10 @@ public:
     /// The view `factor` times larger (above 1 zooms in), the place under `anchor` staying
     /// under it.
     [[nodiscard]] ViewTransform zoomed_about(QPointF anchor, double factor) const noexcept;
+    /// The same view counted in device pixels, `ratio` of them to a pixel.
+    [[nodiscard]] ViewTransform in_device_pixels(double ratio) const noexcept {
+        return {m_scale * ratio, m_left, m_top};
+    }
     /// The view at `scale` with `centre` in the middle of a map of `size` pixels.
     [[nodiscard]] static ViewTransform centred(WorldPoint centre, double scale,
                                                QSizeF size) noexcept;
