@@ -53,8 +53,7 @@ StartOptions parse_start(const QStringList& arguments) {
         }
         if (name == QLatin1String("-v") || name == QLatin1String("--version")) {
             options.action = StartOptions::Action::version;
-            options.message = QCoreApplication::applicationName() + QLatin1Char(' ') +
-                              QCoreApplication::applicationVersion() + QLatin1Char('\n');
+            options.message = QStringLiteral("tarvel-gui " TARVEL_VERSION "\n");
             return options;
         }
         if (name == QLatin1String("--one") && equals < 0) {
