@@ -488,7 +488,7 @@ void MainWindow::start_with(const StartOptions& options) {
             m_codes_name->setText(options.codes);
         }
         if (!options.sheet.isEmpty()) {
-            open_sheet(std::filesystem::absolute(to_path(options.sheet)));
+            open_sheet(to_path(options.sheet));
         }
     });
     if (options.finding > 0) {

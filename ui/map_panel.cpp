@@ -88,7 +88,8 @@ QVariant FindingsModel::data(const QModelIndex& index, int role) const {
     }
     switch (index.column()) {
     case kind_column:
-        return QString::fromUtf8(text::finding_names[kind]);
+        return QString::fromUtf8(role == Qt::ToolTipRole ? text::finding_names[kind]
+                                                         : text::finding_short_names[kind]);
     case x_column:
         return QString::fromStdString(m_map->metres(finding.at.x));
     case y_column:

@@ -23,7 +23,7 @@ constexpr double fit_margin = 16;
 constexpr double least_zoom = 1.0 / 16;
 constexpr double most_scale = 400;
 // A finding chosen in the list is shown with at least this many metres around it.
-constexpr double finding_span_metres = 25;
+constexpr double finding_span_metres = 50;
 // One notch of a mouse wheel (120 eighths of a degree) zooms by 2^(1/4).
 constexpr double eighths_per_doubling = 480;
 
