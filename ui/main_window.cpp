@@ -768,6 +768,7 @@ void MainWindow::on_run_finished() {
     set_busy(false);
     m_work = Work::process;
     if (m_close_when_done) {
+        m_close_when_done = false;
         close();
         emit run_finished();
         return;

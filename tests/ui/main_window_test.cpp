@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -654,6 +655,14 @@ TEST_F(MainWindowTest, ChoosingAFindingInTheListCentresTheMapOnIt) {
         }
         EXPECT_TRUE(drawn) << row;
     }
+
+    // The pointer over the middle of the map, now on the vertex-limit node, reads its place
+    // in metres.
+    const QPointF middle(map.width() / 2.0, map.height() / 2.0);
+    QMouseEvent move(QEvent::MouseMove, middle, map.mapToGlobal(middle), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&map, &move);
+    EXPECT_EQ(caption("PointerPlace"), "X: 19.999 m   Y: 30.000 m");
 }
 
 TEST_F(MainWindowTest, ABatchSheetChosenInTheResultsIsReadAgainForItsMap) {
