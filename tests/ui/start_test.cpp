@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTranslator>
 #include <gtest/gtest.h>
 
@@ -49,6 +51,27 @@ TEST(ParseStart, ReadsTheSheetAndOptionsOrSaysWhatIsWrong) {
         EXPECT_EQ(options.finding, c.finding) << shown.toStdString();
         EXPECT_TRUE(options.message.contains(QString::fromUtf8(c.message_part)))
             << shown.toStdString() << ": " << options.message.toStdString();
+    }
+}
+
+TEST(ParseStart, HelpAndVersionNeedNoDisplay) {
+    // A window system that cannot start here: the program must answer before opening one.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    struct Case {
+        const char* argument;
+        const char* starts;
+    };
+    for (const Case c : {Case{"--help", "Uso: tarvel-gui"}, Case{"--version", "tarvel-gui 1."}}) {
+        QProcess gui;
+        gui.setProcessEnvironment(environment);
+        gui.start(QStringLiteral(TARVEL_GUI_PATH), {QString::fromLatin1(c.argument)});
+        ASSERT_TRUE(gui.waitForFinished(60000)) << c.argument;
+        EXPECT_EQ(gui.exitStatus(), QProcess::NormalExit) << c.argument;
+        EXPECT_EQ(gui.exitCode(), 0) << c.argument;
+        EXPECT_TRUE(gui.readAllStandardOutput().startsWith(c.starts)) << c.argument;
     }
 }
 
