@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/errors.hpp"
+#include "run/messages.hpp"
 
 namespace tarvel::run {
 namespace {
@@ -93,6 +94,56 @@ JobOutcome run_job(const JobSettings& settings, const std::vector<std::filesyste
         run_wide.commit();
     }
     outcome.failures = run_wide.take_failures();
+    return outcome;
+}
+
+JobOutcome export_job(const JobSettings& settings, std::vector<FileOutcome> outcomes,
+                      const FileDone& on_file_done) {
+    std::vector<std::filesystem::path> inputs;
+    for (const FileOutcome& file : outcomes) {
+        inputs.push_back(file.input);
+    }
+    RunWideFiles run_wide(open_run_outputs(settings, inputs));
+    JobOutcome outcome;
+    std::vector<std::string> unread;
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        if (settings.common.stop.stop_requested()) {
+            outcome.cancelled = true;
+            break;
+        }
+        FileOutcome& file = outcomes[i];
+        if (file.summary && !file.summary->details) {
+            RunSettings sheet = settings.common;
+            sheet.input = file.input;
+            sheet.output.clear();
+            try {
+                file.summary->details = analyse_sheet(sheet);
+            } catch (const Cancelled&) {
+                outcome.cancelled = true;
+                break;
+            } catch (...) {
+                // Changed or gone since its run: the outputs say what the run found, without
+                // the details, and the failure says why.
+                unread.push_back(failure_line(FileOutcome{
+                    file.input, std::nullopt, failure_reason(std::current_exception())}));
+            }
+        }
+        run_wide.add(file);
+        if (on_file_done) {
+            on_file_done(i, file);
+        }
+        if (file.summary) {
+            file.summary->details.reset();
+        }
+    }
+    if (!outcome.cancelled) {
+        run_wide.commit();
+    }
+    outcome.failures = std::move(unread);
+    for (std::string& failure : run_wide.take_failures()) {
+        outcome.failures.push_back(std::move(failure));
+    }
+    outcome.files = std::move(outcomes);
     return outcome;
 }
 

@@ -32,4 +32,15 @@ struct JobOutcome {
                                  const std::vector<std::filesystem::path>& inputs,
                                  const FileDone& on_file_done = {});
 
+/// Writes the run-wide outputs `settings` asks for (report, GIS export) for a run already
+/// done, from what became of its sheets (`outcomes`, in list order), and nothing else: a
+/// sheet that succeeded and carries no details is analysed again for them (analyse_sheet,
+/// with `settings.common` and the sheet as input). Refuses and throws as run_job does before
+/// any sheet is read; a sheet that can no longer be read is a failure in the outcome, and so
+/// is an output that cannot be written. `on_file_done` is called for each sheet in list
+/// order, with its details. A stop asked through `settings.common.stop` leaves every older
+/// file as it was.
+[[nodiscard]] JobOutcome export_job(const JobSettings& settings, std::vector<FileOutcome> outcomes,
+                                    const FileDone& on_file_done = {});
+
 } // namespace tarvel::run

@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that Tarvel builds with, only those that are missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev qt6-base-dev
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libcli11-dev qt6-base-dev qt6-translations-l10n
           libgdal-dev gdal-bin nlohmann-json3-dev
           xvfb xauth clang libclang-rt-14-dev)
 missing=()

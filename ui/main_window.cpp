@@ -9,15 +9,24 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSizePolicy>
+#include <QSplitter>
+#include <QStringList>
+#include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <utility>
 
@@ -25,7 +34,9 @@
 #include "run/output_names.hpp"
 #include "run/procesamos_fichero.hpp"
 #include "ui/dialogs.hpp"
+#include "ui/map_panel.hpp"
 #include "ui/paths.hpp"
+#include "ui/start.hpp"
 #include "ui/texts.hpp"
 
 namespace tarvel::ui {
@@ -65,20 +76,75 @@ template <typename Widget> Widget* named(Widget* widget, const char* object_name
     return widget;
 }
 
-/// The folder a picker opens in: the folder of `shown` when it names a file, else of
-/// `fallback`.
-QString folder_of(const QString& shown, const std::filesystem::path& fallback) {
-    const std::filesystem::path path = shown.isEmpty() ? fallback : to_path(shown);
-    return to_qstring(path.parent_path());
+/// Where the folder last used is kept between starts.
+constexpr char folder_key[] = "carpeta";
+
+/// The closing message of a run holds its whole text in the box up to this many lines;
+/// beyond, the box shows the first line and the rest scrolls in its details, so it never
+/// grows taller than the screen.
+constexpr qsizetype closing_lines_in_box = 8;
+
+enum ResultColumn {
+    sheet_column,
+    status_column,
+    lines_column,
+    joins_column,
+    errors_column,
+    near_column,
+    z_column,
+    rings_column,
+    limit_column,
+    reason_column,
+    result_columns
+};
+static_assert(std::size(text::results_columns) == result_columns);
+
+/// Radio buttons of one group take the keyboard in turn only through the checked one: Tab
+/// enters the group there, the arrow keys move within it.
+void follow_checked(QButtonGroup* group) {
+    const auto update = [group] {
+        for (QAbstractButton* button : group->buttons()) {
+            const Qt::FocusPolicy policy = button->isChecked() ? Qt::StrongFocus : Qt::ClickFocus;
+            button->setFocusPolicy(policy);
+        }
+    };
+    QObject::connect(group, &QButtonGroup::buttonToggled, group, update);
+    update();
+}
+
+QTableWidgetItem* cell(const QString& text, bool number = false) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    if (number) {
+        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    return item;
 }
 
 } // namespace
 
-MainWindow::MainWindow(Dialogs& dialogs, QWidget* parent) : QWidget(parent), m_dialogs(dialogs) {
+std::optional<double> parse_tolerance(const QString& text) {
+    QString number = text.trimmed();
+    number.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    const double value = QLocale::c().toDouble(number, &ok);
+    if (!ok || !std::isfinite(value) || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+MainWindow::MainWindow(Dialogs& dialogs, QSettings* memory, QWidget* parent)
+    : QWidget(parent), m_dialogs(dialogs), m_memory(memory) {
     setObjectName(QStringLiteral("tarvel"));
     setWindowTitle(QString::fromUtf8(text::window_title));
+    if (m_memory != nullptr) {
+        m_last_folder = m_memory->value(QString::fromLatin1(folder_key)).toString();
+    }
     build_controls();
+    build_results();
     lay_out();
+    set_tab_order();
     connect_controls();
 }
 
@@ -156,21 +222,56 @@ void MainWindow::build_controls() {
     m_mode_group->addButton(m_all_files);
     m_mode_group->addButton(m_one_file);
     m_all_files->setChecked(true);
+    m_sheet_count = named(new QLabel(m_mode), "SheetCount");
+    follow_checked(m_unit_group);
+    follow_checked(m_mode_group);
 
     m_process = named(new QPushButton(QString::fromUtf8(text::process_button), this), "Command3");
     m_process->setDefault(true);
+    m_cancel = named(new QPushButton(QString::fromUtf8(text::cancel_button), this), "CancelButton");
+    // A focused button takes Return itself, as in a dialog; elsewhere Return is "Proceso".
+    for (QPushButton* button : {m_input_pick, m_output_pick, m_codes_pick, m_process, m_cancel}) {
+        button->setAutoDefault(true);
+    }
 
     m_progress_line = named(new QLabel(this), "ProgressLine");
     m_progress_line->setTextFormat(Qt::PlainText);
     m_progress = named(new QProgressBar(this), "Progress");
     // Hidden between runs, without the window changing size when they show.
-    for (QWidget* widget :
-         {static_cast<QWidget*>(m_progress_line), static_cast<QWidget*>(m_progress)}) {
+    for (QWidget* widget : {static_cast<QWidget*>(m_progress_line),
+                            static_cast<QWidget*>(m_progress), static_cast<QWidget*>(m_cancel)}) {
         QSizePolicy policy = widget->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         widget->setSizePolicy(policy);
         widget->hide();
     }
+}
+
+void MainWindow::build_results() {
+    m_results_caption =
+        named(new QLabel(QString::fromUtf8(text::results_caption), this), "ResultsCaption");
+    m_results = named(new QTableWidget(0, result_columns, this), "Results");
+    m_results_caption->setBuddy(m_results);
+    QStringList headers;
+    for (const char* header : text::results_columns) {
+        headers << QString::fromUtf8(header);
+    }
+    m_results->setHorizontalHeaderLabels(headers);
+    m_results->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_results->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_results->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_results->setWordWrap(false);
+    m_results->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_results->horizontalHeader()->setStretchLastSection(true);
+    m_results->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+
+    m_export = named(new QPushButton(QString::fromUtf8(text::export_button), this), "ExportButton");
+    m_report = named(new QPushButton(QString::fromUtf8(text::report_button), this), "ReportButton");
+    for (QPushButton* button : {m_export, m_report}) {
+        button->setAutoDefault(true);
+        button->setEnabled(false);
+    }
+    m_map = named(new MapPanel(this), "MapPanel");
 }
 
 void MainWindow::lay_out() {
@@ -185,10 +286,13 @@ void MainWindow::lay_out() {
     units->addWidget(m_millimetres, 2, 0);
     units->addWidget(m_millimetres_label, 2, 1);
 
-    auto* mode = new QVBoxLayout(m_mode);
-    mode->addWidget(m_all_files);
-    mode->addWidget(m_one_file);
-    mode->addStretch(1);
+    auto* mode = new QGridLayout(m_mode);
+    mode->addWidget(m_all_files, 0, 0);
+    mode->addWidget(m_sheet_count, 0, 1);
+    mode->addWidget(m_one_file, 1, 0);
+    mode->setColumnStretch(1, 1);
+    mode->setRowStretch(2, 1);
+    m_sheet_count->setMinimumWidth(metrics.horizontalAdvance(QStringLiteral("00000 hojas")));
 
     auto* options = new QGridLayout;
     options->setColumnStretch(2, 1);
@@ -234,15 +338,50 @@ void MainWindow::lay_out() {
 
     auto* bottom = new QGridLayout;
     bottom->setColumnStretch(0, 1);
-    bottom->addWidget(m_progress_line, 0, 0);
+    bottom->addWidget(m_progress_line, 0, 0, 1, 3);
     bottom->addWidget(m_progress, 1, 0);
-    bottom->addWidget(m_process, 1, 1);
+    bottom->addWidget(m_cancel, 1, 1);
+    bottom->addWidget(m_process, 1, 2);
+
+    auto* saving = new QHBoxLayout;
+    saving->addStretch(1);
+    saving->addWidget(m_export);
+    saving->addWidget(m_report);
+
+    auto* settings_side = new QWidget(this);
+    auto* column = new QVBoxLayout(settings_side);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(m_form);
+    column->addSpacing(metrics.height() / 2);
+    column->addLayout(bottom);
+    column->addSpacing(metrics.height() / 2);
+    column->addWidget(m_results_caption);
+    column->addWidget(m_results, 1);
+    column->addLayout(saving);
+
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->addWidget(settings_side);
+    splitter->addWidget(m_map);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setChildrenCollapsible(false);
+    m_map->setMinimumWidth(metrics.averageCharWidth() * 70);
 
     auto* window = new QVBoxLayout(this);
-    window->addWidget(m_form);
-    window->addSpacing(metrics.height() / 2);
-    window->addLayout(bottom);
-    window->addStretch(1);
+    window->addWidget(splitter);
+    resize(metrics.averageCharWidth() * 240, metrics.height() * 44);
+}
+
+void MainWindow::set_tab_order() {
+    // Reading order: the files top to bottom, then the options left to right, then "Proceso";
+    // what the run shows comes after.
+    QWidget* const chain[] = {
+        m_input_name,   m_input_pick,  m_output_name, m_output_pick, m_codes_name, m_codes_pick,
+        m_metres,       m_centimetres, m_millimetres, m_all_files,   m_one_file,   m_tolerance,
+        m_all_elements, m_process,     m_cancel,      m_results,     m_export,     m_report};
+    for (std::size_t i = 1; i < std::size(chain); ++i) {
+        setTabOrder(chain[i - 1], chain[i]);
+    }
 }
 
 template <typename Handler> void MainWindow::guarded(const Handler& handler) {
@@ -265,36 +404,117 @@ void MainWindow::connect_controls() {
     connect(m_codes_pick, &QPushButton::clicked, this,
             [this] { guarded([this] { pick_codes(); }); });
     connect(m_process, &QPushButton::clicked, this, [this] { guarded([this] { process(); }); });
+    connect(m_cancel, &QPushButton::clicked, this, [this] { cancel(); });
+    connect(m_export, &QPushButton::clicked, this,
+            [this] { guarded([this] { save_outputs(false); }); });
+    connect(m_report, &QPushButton::clicked, this,
+            [this] { guarded([this] { save_outputs(true); }); });
+    connect(m_results, &QTableWidget::currentCellChanged, this,
+            [this](int row) { guarded([this, row] { choose_sheet(row); }); });
     connect(&m_runner, &RunThread::file_started, this,
             [this](int index) { guarded([this, index] { on_file_started(index); }); });
     connect(&m_runner, &RunThread::file_done, this,
-            [this](int index) { guarded([this, index] { on_file_done(index); }); });
+            [this](int index, const run::FileOutcome& outcome) {
+                guarded([&] { on_file_done(index, outcome); });
+            });
     connect(&m_runner, &RunThread::finished, this,
             [this] { guarded([this] { on_run_finished(); }); });
+    connect(&m_loader, &SheetLoader::loaded, this,
+            [this](std::shared_ptr<const run::SheetResults> results, const QString& input) {
+                guarded([&] {
+                    m_map->show_sheet(std::move(results), to_qstring(to_path(input).filename()));
+                    emit map_ready();
+                });
+            });
+    connect(&m_loader, &SheetLoader::failed, this,
+            [this](const QString& input, const QString& reason) {
+                m_map->show_text(QString::fromUtf8(text::map_failed)
+                                     .arg(to_qstring(to_path(input).filename()), reason));
+                emit map_ready();
+            });
+}
+
+QString MainWindow::start_folder(const QString& shown) const {
+    if (!shown.isEmpty()) {
+        const std::filesystem::path folder = to_path(shown).parent_path();
+        if (!folder.empty()) {
+            return to_qstring(folder);
+        }
+    }
+    return m_last_folder;
+}
+
+void MainWindow::remember_folder(const QString& picked) {
+    m_last_folder = to_qstring(to_path(picked).parent_path());
+    if (m_memory != nullptr) {
+        m_memory->setValue(QString::fromLatin1(folder_key), m_last_folder);
+    }
 }
 
 void MainWindow::pick_input() {
-    const QString picked = m_dialogs.open_file(
-        this, QString::fromUtf8(text::input_picker_title), QString::fromUtf8(text::bin_filter),
-        to_qstring(m_input.parent_path()), Existence::must_exist);
+    const QString picked = m_dialogs.open_file(this, QString::fromUtf8(text::input_picker_title),
+                                               QString::fromUtf8(text::bin_filter), m_last_folder,
+                                               Existence::must_exist);
     if (picked.isEmpty()) {
         return;
     }
-    m_input = to_path(picked);
-    m_input_name->setText(picked);
+    remember_folder(picked);
+    open_sheet(to_path(picked));
+}
+
+void MainWindow::open_sheet(const std::filesystem::path& input) {
+    m_input = input;
+    m_input_name->setText(to_qstring(input));
     m_output_name->setText(to_qstring(run::derived_output_name(m_input)));
     if (m_all_files->isChecked()) {
         // The list is emptied first, so a folder that cannot be listed leaves no stale list.
         m_batch.clear();
-        m_batch = run::batch_list(m_input.parent_path());
+        try {
+            m_batch = run::batch_list(m_input.parent_path());
+        } catch (...) {
+            show_sheet_count();
+            throw;
+        }
+        show_sheet_count();
     }
+}
+
+void MainWindow::start_with(const StartOptions& options) {
+    guarded([&] {
+        if (options.one_file) {
+            m_one_file->setChecked(true);
+        }
+        if (!options.codes.isEmpty()) {
+            m_codes_name->setText(options.codes);
+        }
+        if (!options.sheet.isEmpty()) {
+            open_sheet(to_path(options.sheet));
+        }
+    });
+    if (options.finding > 0) {
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(this, &MainWindow::run_finished, this, [this, once, options] {
+            disconnect(*once);
+            m_map->choose_finding(options.finding - 1);
+        });
+    }
+    if (options.process) {
+        QTimer::singleShot(0, m_process, &QPushButton::click);
+    }
+}
+
+void MainWindow::show_sheet_count() {
+    const auto count = static_cast<qsizetype>(m_batch.size());
+    m_sheet_count->setText(count == 1 ? QString::fromUtf8(text::one_sheet)
+                                      : QString::fromUtf8(text::sheets).arg(count));
 }
 
 void MainWindow::pick_output() {
     const QString picked = m_dialogs.open_file(
         this, QString::fromUtf8(text::output_picker_title), QString::fromUtf8(text::bin_filter),
-        folder_of(m_output_name->text(), m_input), Existence::may_be_new);
+        start_folder(m_output_name->text()), Existence::may_be_new);
     if (!picked.isEmpty()) {
+        remember_folder(picked);
         m_output_name->setText(picked);
     }
 }
@@ -302,8 +522,9 @@ void MainWindow::pick_output() {
 void MainWindow::pick_codes() {
     const QString picked = m_dialogs.open_file(
         this, QString::fromUtf8(text::codes_picker_title), QString::fromUtf8(text::codes_filter),
-        folder_of(m_codes_name->text(), m_input), Existence::must_exist);
+        start_folder(m_codes_name->text()), Existence::must_exist);
     if (!picked.isEmpty()) {
+        remember_folder(picked);
         m_codes_name->setText(picked);
     }
 }
@@ -328,29 +549,55 @@ void MainWindow::process() {
     if (m_runner.running()) {
         return;
     }
+    const std::optional<double> tolerance = parse_tolerance(m_tolerance->text());
+    if (!tolerance) {
+        show_failure(QString::fromUtf8(text::bad_tolerance));
+        m_tolerance->setFocus(Qt::OtherFocusReason);
+        m_tolerance->selectAll();
+        return;
+    }
     // Every setting is read once, here; what the user changes while files are processed
     // belongs to the next run.
-    run::RunSettings settings = read_settings();
-    RunThread::Job job;
+    run::JobSettings job;
+    job.common = read_settings();
+    job.common.tolerance = *tolerance;
+    std::vector<std::filesystem::path> files;
     m_run_is_batch = m_all_files->isChecked();
     if (m_run_is_batch) {
         // The list built when the input was picked; it is not rebuilt here.
-        m_run_files = m_batch;
-        job = [files = m_run_files, settings](const run::FileDone& done) {
-            return run::run_batch(files, settings, 1, done);
-        };
+        files = m_batch;
+        job.common.output.clear();
     } else {
-        if (settings.output.empty() && m_input.has_filename()) {
-            settings.output = run::derived_output_name(m_input);
-            m_output_name->setText(to_qstring(settings.output));
+        if (job.common.output.empty() && m_input.has_filename()) {
+            job.common.output = run::derived_output_name(m_input);
+            m_output_name->setText(to_qstring(job.common.output));
         }
-        m_run_files = {m_input};
-        job = [settings](const run::FileDone& done) {
-            std::vector<run::FileOutcome> outcomes{run::run_file(settings)};
-            done(0, outcomes.front());
-            return outcomes;
-        };
+        files = {m_input};
+        // One sheet's details are kept for its map; a batch's would hold every sheet at once.
+        job.common.keep_details = true;
     }
+    m_last_job = job;
+    m_last_files.assign(files.size(), run::FileOutcome{});
+    m_last_details.reset();
+    m_loader.cancel();
+    m_results->clearContents();
+    m_results->setRowCount(static_cast<int>(files.size()));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        m_last_files[i].input = files[i];
+        show_row(static_cast<int>(i), m_last_files[i]);
+    }
+    m_map->show_text(QString::fromUtf8(m_run_is_batch ? text::map_choose_sheet : text::map_empty));
+    RunThread::Job work = [job, inputs = files](const run::FileDone& done, std::stop_token stop) {
+        run::JobSettings settings = job;
+        settings.common.stop = std::move(stop);
+        return run::run_job(settings, inputs, done);
+    };
+    start(Work::process, std::move(files), std::move(work));
+}
+
+void MainWindow::start(Work work, std::vector<std::filesystem::path> files, RunThread::Job job) {
+    m_work = work;
+    m_run_files = std::move(files);
     set_busy(true);
     try {
         m_runner.start(m_run_files.size(), std::move(job));
@@ -358,6 +605,74 @@ void MainWindow::process() {
         set_busy(false);
         throw;
     }
+}
+
+void MainWindow::cancel() {
+    if (m_runner.running()) {
+        m_runner.request_stop();
+        m_cancel->setEnabled(false);
+    }
+}
+
+void MainWindow::save_outputs(bool report) {
+    if (m_runner.running() || m_last_files.empty()) {
+        return;
+    }
+    const std::filesystem::path& first = m_last_files.front().input;
+    const std::filesystem::path base =
+        m_run_is_batch ? first.parent_path() / first.parent_path().filename() : first;
+    QString suggested = to_qstring(base);
+    if (suggested.isEmpty()) {
+        suggested = QStringLiteral("tarvel");
+    }
+    const std::filesystem::path stem = to_path(suggested).replace_extension();
+    const QString target = report ? m_dialogs.save_file(this, QString::fromUtf8(text::report_title),
+                                                        QString::fromUtf8(text::report_filter),
+                                                        to_qstring(stem) + QStringLiteral(".json"))
+                                  : m_dialogs.save_file(this, QString::fromUtf8(text::export_title),
+                                                        QString::fromUtf8(text::export_filter),
+                                                        to_qstring(stem) + QStringLiteral(".gpkg"));
+    if (target.isEmpty()) {
+        return;
+    }
+    remember_folder(target);
+    run::JobSettings job = m_last_job;
+    job.report = report ? to_path(target) : std::filesystem::path();
+    job.gis_export = report ? std::filesystem::path() : to_path(target);
+    std::vector<run::FileOutcome> outcomes = m_last_files;
+    if (m_last_details && outcomes.size() == 1 && outcomes.front().summary) {
+        outcomes.front().summary->details = m_last_details;
+    }
+    std::vector<std::filesystem::path> files;
+    for (const run::FileOutcome& outcome : outcomes) {
+        files.push_back(outcome.input);
+    }
+    m_saving_to = target;
+    m_saving_report = report;
+    start(Work::save_outputs, std::move(files),
+          [job, outcomes = std::move(outcomes)](const run::FileDone& done, std::stop_token stop) {
+              run::JobSettings settings = job;
+              settings.common.stop = std::move(stop);
+              return run::export_job(settings, outcomes, done);
+          });
+}
+
+void MainWindow::choose_sheet(int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= m_last_files.size() ||
+        m_work != Work::process) {
+        return;
+    }
+    const run::FileOutcome& outcome = m_last_files[static_cast<std::size_t>(row)];
+    const QString name = to_qstring(outcome.input.filename());
+    // One sheet's map is shown as soon as it is done; a batch's sheet is read again.
+    if (!m_run_is_batch || !outcome.summary) {
+        return;
+    }
+    run::RunSettings settings = m_last_job.common;
+    settings.input = outcome.input;
+    settings.output.clear();
+    m_map->show_text(QString::fromUtf8(text::map_loading).arg(name));
+    m_loader.load(std::move(settings));
 }
 
 void MainWindow::set_busy(bool busy) {
@@ -371,13 +686,43 @@ void MainWindow::set_busy(bool busy) {
     }
     m_form->setEnabled(!busy);
     m_process->setEnabled(!busy);
+    m_cancel->setEnabled(busy);
+    m_cancel->setVisible(busy);
     m_progress->setVisible(busy);
     m_progress_line->setVisible(busy);
+    const bool done_any =
+        std::any_of(m_last_files.begin(), m_last_files.end(),
+                    [](const run::FileOutcome& f) { return f.summary.has_value(); });
+    m_export->setEnabled(!busy && done_any);
+    m_report->setEnabled(!busy && done_any);
+}
+
+void MainWindow::show_row(int row, const run::FileOutcome& outcome) {
+    const auto count = [](std::int64_t value) { return cell(QString::number(value), true); };
+    m_results->setItem(row, sheet_column, cell(to_qstring(outcome.input.filename())));
+    m_results->item(row, sheet_column)->setToolTip(to_qstring(outcome.input));
+    const char* status = outcome.summary         ? text::status_done
+                         : outcome.cancelled     ? text::status_cancelled
+                         : outcome.error.empty() ? text::status_pending
+                                                 : text::status_failed;
+    m_results->setItem(row, status_column, cell(QString::fromUtf8(status)));
+    if (const std::optional<run::RunSummary>& summary = outcome.summary) {
+        m_results->setItem(row, lines_column, count(summary->lines_read));
+        m_results->setItem(row, joins_column, count(summary->joins));
+        m_results->setItem(row, errors_column, count(summary->direction_errors));
+        m_results->setItem(row, near_column, count(summary->near_misses));
+        m_results->setItem(row, z_column, count(summary->z_differences));
+        m_results->setItem(row, rings_column, count(summary->rings_passed_over));
+        m_results->setItem(row, limit_column, count(summary->vertex_limit_nodes));
+    } else if (!outcome.error.empty() && !outcome.cancelled) {
+        m_results->setItem(row, reason_column, cell(QString::fromStdString(outcome.error)));
+        m_results->item(row, reason_column)->setToolTip(QString::fromStdString(outcome.error));
+    }
 }
 
 void MainWindow::on_file_started(int index) {
     const std::filesystem::path& input = m_run_files.at(static_cast<std::size_t>(index));
-    if (m_run_is_batch) {
+    if (m_work == Work::process && m_run_is_batch) {
         m_input = input;
         m_input_name->setText(to_qstring(input));
         m_output_name->setText(to_qstring(run::derived_output_name(input)));
@@ -388,29 +733,113 @@ void MainWindow::on_file_started(int index) {
                                  .arg(to_qstring(input.filename())));
 }
 
-void MainWindow::on_file_done(int index) {
+void MainWindow::on_file_done(int index, const run::FileOutcome& outcome) {
     m_progress->setValue(index + 1);
+    if (m_work != Work::process) {
+        return;
+    }
+    run::FileOutcome kept = outcome;
+    if (kept.summary && kept.summary->details) {
+        m_last_details = kept.summary->details;
+        kept.summary->details.reset();
+        m_map->show_sheet(m_last_details, to_qstring(kept.input.filename()));
+    }
+    m_last_files.at(static_cast<std::size_t>(index)) = kept;
+    show_row(index, kept);
+    if (index == 0) {
+        m_results->resizeColumnsToContents();
+    }
+    emit sheet_done(index);
 }
 
 void MainWindow::on_run_finished() {
-    const std::vector<run::FileOutcome> outcomes = m_runner.take_outcomes();
-    set_busy(false);
-    if (!m_run_is_batch && outcomes.size() == 1 && outcomes.front().summary) {
-        m_output_name->setText(to_qstring(outcomes.front().summary->output));
+    run::JobOutcome outcome = m_runner.take_outcome();
+    const Work work = m_work;
+    if (work == Work::process) {
+        // Every sheet is handed over as it is done; one still pending here was never reached.
+        for (std::size_t i = 0; i < outcome.files.size() && i < m_last_files.size(); ++i) {
+            const run::FileOutcome& shown = m_last_files[i];
+            if (!shown.summary && !shown.cancelled && shown.error.empty()) {
+                m_last_files[i] = outcome.files[i];
+                show_row(static_cast<int>(i), m_last_files[i]);
+            }
+        }
     }
-    m_dialogs.information(this, from_utf8(run::fin_de_proceso),
-                          from_utf8(run::closing_message(outcomes)));
+    set_busy(false);
+    m_work = Work::process;
+    if (m_close_when_done) {
+        m_close_when_done = false;
+        close();
+        emit run_finished();
+        return;
+    }
+    if (work == Work::save_outputs) {
+        if (!outcome.failures.empty()) {
+            QStringList failures;
+            for (const std::string& failure : outcome.failures) {
+                failures << QString::fromStdString(failure);
+            }
+            show_failure(failures.join(QLatin1Char('\n')));
+        } else if (!outcome.cancelled) {
+            m_dialogs.information(
+                this, QString::fromUtf8(text::window_title),
+                QString::fromUtf8(m_saving_report ? text::report_done : text::export_done)
+                    .arg(m_saving_to));
+        }
+        emit run_finished();
+        return;
+    }
+    if (!m_run_is_batch && outcome.files.size() == 1 && outcome.files.front().summary) {
+        m_output_name->setText(to_qstring(outcome.files.front().summary->output));
+    }
+    show_closing(outcome);
     emit run_finished();
+}
+
+void MainWindow::show_closing(const run::JobOutcome& outcome) {
+    const std::string message = outcome.cancelled
+                                    ? run::cancelled_message(outcome.files)
+                                    : run::closing_message(outcome.files, outcome.failures);
+    QString text = from_utf8(message);
+    QString detail;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    if (lines.size() > closing_lines_in_box) {
+        text = lines.front();
+        detail = lines.mid(1).join(QLatin1Char('\n'));
+    }
+    m_dialogs.information(this, from_utf8(run::fin_de_proceso), text, detail);
 }
 
 void MainWindow::show_failure(const QString& text) {
     m_dialogs.warning(this, QString::fromUtf8(text::window_title), text);
 }
 
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    QWidget* focus = focusWidget();
+    // Return in the results or the map belongs to them (a table opens the row it is on).
+    const bool in_results =
+        focus != nullptr &&
+        (focus == m_results || m_results->isAncestorOf(focus) || m_map->isAncestorOf(focus));
+    if (enter && !in_results && m_process->isEnabled()) {
+        m_process->click();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // The run cannot be stopped half way through a file; the window closes once it is over.
     if (m_runner.running()) {
+        // A run stops at the next sheet, or part way through one, leaving its older files as
+        // they were; the window closes once it has.
         event->ignore();
+        if (!m_close_when_done &&
+            m_dialogs.question(this, QString::fromUtf8(text::window_title),
+                               QString::fromUtf8(text::close_while_running))) {
+            m_close_when_done = true;
+            cancel();
+        }
         return;
     }
     QWidget::closeEvent(event);

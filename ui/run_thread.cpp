@@ -11,6 +11,13 @@ namespace tarvel::ui {
 RunThread::RunThread(QObject* parent) : QObject(parent) {}
 
 RunThread::~RunThread() {
+    // The stop first: a worker let go below finds it asked.
+    m_stop.request_stop();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_leaving = true;
+    }
+    m_handed_over.notify_all();
     if (m_worker.joinable()) {
         m_worker.join();
     }
@@ -20,42 +27,70 @@ void RunThread::post(std::function<void()> on_window_thread) {
     QMetaObject::invokeMethod(this, std::move(on_window_thread), Qt::QueuedConnection);
 }
 
+void RunThread::request_stop() noexcept {
+    m_stop.request_stop();
+}
+
+void RunThread::wait_until_taken(std::size_t count) {
+    std::unique_lock lock(m_mutex);
+    m_handed_over.wait(lock, [&] { return m_taken >= count || m_leaving; });
+}
+
+void RunThread::taken() {
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_taken;
+    }
+    m_handed_over.notify_all();
+}
+
 void RunThread::start(std::size_t file_count, Job job) {
     assert(!m_running && !m_worker.joinable());
     m_running = true;
-    m_worker = std::thread([this, file_count, job = std::move(job)] {
+    m_stop = std::stop_source();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_taken = 0;
+    }
+    m_worker = std::thread([this, file_count, job = std::move(job), stop = m_stop.get_token()] {
         if (file_count > 0) {
             post([this] { emit file_started(0); });
         }
-        std::vector<run::FileOutcome> outcomes;
+        run::JobOutcome outcome;
         // The job keeps each file's failure in its outcome; what still arrives here (memory
-        // exhausted, say) must not end the program from a worker thread.
+        // exhausted, a run-wide output refused) must not end the program from a worker thread.
         try {
-            outcomes = job([this, file_count](std::size_t index, const run::FileOutcome&) {
-                const int done = static_cast<int>(index);
-                post([this, done] { emit file_done(done); });
-                if (index + 1 < file_count) {
-                    post([this, done] { emit file_started(done + 1); });
-                }
-            });
+            outcome = job(
+                [this, file_count](std::size_t index, const run::FileOutcome& file) {
+                    const int done = static_cast<int>(index);
+                    post([this, done, file, more = index + 1 < file_count] {
+                        emit file_done(done, file);
+                        taken();
+                        if (more) {
+                            emit file_started(done + 1);
+                        }
+                    });
+                    wait_until_taken(index + 1);
+                },
+                stop);
         } catch (const std::exception& error) {
-            outcomes.push_back(run::FileOutcome{{}, std::nullopt, error.what()});
+            outcome.failures.emplace_back(error.what());
         } catch (...) {
-            outcomes.push_back(run::FileOutcome{{}, std::nullopt, "error desconocido"});
+            outcome.failures.emplace_back("error desconocido");
         }
         // The last thing the worker does: after this event is posted it touches nothing of
         // the window, so joining it from the window's thread returns at once.
-        post([this, outcomes = std::move(outcomes)]() mutable {
+        post([this, outcome = std::move(outcome)]() mutable {
             m_worker.join();
             m_running = false;
-            m_outcomes = std::move(outcomes);
+            m_outcome = std::move(outcome);
             emit finished();
         });
     });
 }
 
-std::vector<run::FileOutcome> RunThread::take_outcomes() {
-    return std::exchange(m_outcomes, {});
+run::JobOutcome RunThread::take_outcome() {
+    return std::exchange(m_outcome, {});
 }
 
 } // namespace tarvel::ui

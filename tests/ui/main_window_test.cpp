@@ -7,22 +7,31 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "run/procesamos_fichero.hpp"
 #include "tests/support/digi_builder.hpp"
+#include "tests/ui/findings_sheet.hpp"
 #include "tests/ui/scripted_dialogs.hpp"
+#include "ui/map_view.hpp"
 #include "ui/paths.hpp"
 
 namespace tarvel::ui {
@@ -141,6 +150,18 @@ protected:
         EXPECT_EQ(last.title.toStdString(), closing_title);
         EXPECT_FALSE(last.warning);
         return last.text.toStdString();
+    }
+
+    /// The text of a cell of the results table.
+    std::string result(int row, int column) {
+        const QTableWidgetItem* item = control<QTableWidget>("Results").item(row, column);
+        return item == nullptr ? std::string() : item->text().toStdString();
+    }
+
+    /// Makes the window the active one, so that it has the keyboard.
+    void activate() {
+        m_window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&m_window));
     }
 
     void expect_usable() {
@@ -410,7 +431,7 @@ TEST_F(MainWindowTest, AllElementsCheckedWritesTheTextsToo) {
     EXPECT_EQ(read_bytes(path("hoja_sal.bin").string()), joined_and_text());
 }
 
-TEST_F(MainWindowTest, UnitOptionReachesTheRunAndToleranceDoesNot) {
+TEST_F(MainWindowTest, UnitOptionReachesTheRun) {
     const fs::path sheet = path("rio.bin");
     write_bytes(sheet.string(), head_to_head());
     write_text(path("sentido.CFG"), "RIO0001,1\n");
@@ -426,7 +447,6 @@ TEST_F(MainWindowTest, UnitOptionReachesTheRunAndToleranceDoesNot) {
     std::vector<std::vector<std::byte>> error_files;
     for (const auto& [option, unit] : units) {
         QTest::mouseClick(&control<QRadioButton>(option), Qt::LeftButton);
-        text_box("tole").setText(QStringLiteral("25.5"));
         process_and_wait();
         ASSERT_TRUE(fs::exists(path("rio_err.bin"))) << option;
         error_files.push_back(read_bytes(path("rio_err.bin").string()));
@@ -602,6 +622,300 @@ TEST_F(MainWindowTest, TheWindowIsBusyWhileTheRunGoesOnAndUsableAfter) {
     EXPECT_FALSE(progress.isVisible());
     expect_usable();
     EXPECT_TRUE(m_window.close());
+}
+
+// ---------------------------------------------------------------------------------------
+// The map, the findings, the results table and stopping a run
+
+TEST_F(MainWindowTest, ChoosingAFindingInTheListCentresTheMapOnIt) {
+    write_bytes(path("hoja.bin").string(), testing::findings_sheet());
+    write_text(path("sentido.CFG"), testing::findings_codes);
+    choose_one_file();
+    pick_input(path("hoja.bin"));
+    text_box("Text3").setText(to_qstring(path("sentido.CFG")));
+    process_and_wait();
+
+    auto& list = control<QTableView>("Findings");
+    auto& map = control<MapView>("Map");
+    ASSERT_EQ(list.model()->rowCount(), 5);
+    for (int row = 0; row < 5; ++row) {
+        // Away from it first, so that choosing it has to move the map.
+        map.fit();
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                          list.visualRect(list.model()->index(row, 0)).center());
+        (void)map.grab();
+        EXPECT_EQ(map.chosen_finding(), static_cast<std::size_t>(row));
+        bool drawn = false;
+        for (const MapView::DrawnFinding& finding : map.drawn_findings()) {
+            if (finding.finding == static_cast<std::size_t>(row)) {
+                drawn = true;
+                EXPECT_NEAR(finding.pixel.x(), map.width() / 2.0, 1.0) << row;
+                EXPECT_NEAR(finding.pixel.y(), map.height() / 2.0, 1.0) << row;
+            }
+        }
+        EXPECT_TRUE(drawn) << row;
+    }
+
+    // The pointer over the middle of the map, now on the vertex-limit node, reads its place
+    // in metres.
+    const QPointF middle(map.width() / 2.0, map.height() / 2.0);
+    QMouseEvent move(QEvent::MouseMove, middle, map.mapToGlobal(middle), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&map, &move);
+    EXPECT_EQ(caption("PointerPlace"), "X: 19.999 m   Y: 30.000 m");
+}
+
+TEST_F(MainWindowTest, ABatchSheetChosenInTheResultsIsReadAgainForItsMap) {
+    write_bytes(path("a.bin").string(), two_pieces());
+    write_bytes(path("b.bin").string(), testing::findings_sheet());
+    write_text(path("sentido.CFG"), testing::findings_codes);
+    pick_input(path("a.bin"));
+    text_box("Text3").setText(to_qstring(path("sentido.CFG")));
+    process_and_wait();
+    auto& map = control<MapView>("Map");
+    EXPECT_EQ(map.map(), nullptr);
+
+    QSignalSpy ready(&m_window, &MainWindow::map_ready);
+    control<QTableWidget>("Results").setCurrentCell(1, 0);
+    ASSERT_TRUE(ready.wait(safety_timeout_ms));
+
+    ASSERT_NE(map.map(), nullptr);
+    EXPECT_EQ(map.map()->findings().size(), 5u);
+    EXPECT_EQ(control<QLabel>("MapTitle").text().toStdString(), "b.bin");
+    EXPECT_EQ(control<QTableView>("Findings").model()->rowCount(), 5);
+}
+
+TEST_F(MainWindowTest, ManyFailedSheetsGetARowEachAndAClosingBoxNoTallerThanTheScreen) {
+    constexpr int failed = 60;
+    write_bytes(path("a_bien.bin").string(), two_pieces());
+    for (int i = 0; i < failed; ++i) {
+        write_bytes(path("hoja" + std::to_string(100 + i) + ".bin").string(), truncated());
+    }
+    pick_input(path("a_bien.bin"));
+
+    process_and_wait();
+
+    auto& table = control<QTableWidget>("Results");
+    ASSERT_EQ(table.rowCount(), failed + 1);
+    EXPECT_EQ(result(0, 1), "Correcta");
+    EXPECT_EQ(result(0, 3), "1");
+    for (int row = 1; row <= failed; ++row) {
+        EXPECT_EQ(result(row, 1), "Fallida") << row;
+        EXPECT_NE(result(row, 9).find("byte 1"), std::string::npos) << result(row, 9);
+    }
+    EXPECT_GT(table.verticalScrollBar()->maximum(), 0);
+
+    const testing::MessageShown& closing = m_dialogs.messages.back();
+    EXPECT_EQ(closing.text.toStdString(),
+              "PROCESO Terminado con errores. Ficheros no procesados: 60 de 61.");
+    for (int i = 0; i < failed; ++i) {
+        EXPECT_TRUE(closing.detail.contains(QStringLiteral("hoja%1.bin").arg(100 + i))) << i;
+    }
+    const auto box = message_box(&m_window, QMessageBox::Information, closing.title, closing.text,
+                                 closing.detail);
+    box->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box.get()));
+    EXPECT_LE(box->frameGeometry().height(), box->screen()->availableGeometry().height());
+}
+
+TEST_F(MainWindowTest, AStoppedBatchKeepsTheSheetsDoneAndLeavesNoTemporary) {
+    struct Case {
+        const char* name;
+        bool by_closing; // the window is closed and the user agrees to cancel
+    };
+    for (const Case c : {Case{"Cancelar", false}, Case{"closing the window", true}}) {
+        SCOPED_TRACE(c.name);
+        const fs::path batch = folder(c.name);
+        for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+            write_bytes((batch / name).string(), two_pieces());
+        }
+        m_window.show();
+        pick_input(batch / "a.bin");
+        m_dialogs.messages.clear();
+        // Stopped once the first sheet is done and shown.
+        const QMetaObject::Connection stop =
+            QObject::connect(&m_window, &MainWindow::sheet_done, [&](int index) {
+                if (index != 0) {
+                    return;
+                }
+                if (c.by_closing) {
+                    m_dialogs.yes.push_back(true);
+                    m_window.close();
+                } else {
+                    control<QPushButton>("CancelButton").click();
+                }
+            });
+
+        process_and_wait();
+        QObject::disconnect(stop);
+
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(batch)) {
+            names.insert(entry.path().filename().string());
+        }
+        EXPECT_EQ(names, (std::set<std::string>{"a.bin", "a_sal.bin", "b.bin", "c.bin"}));
+        EXPECT_EQ(result(0, 1), "Correcta");
+        EXPECT_EQ(result(1, 1), "Cancelada");
+        EXPECT_EQ(result(2, 1), "Cancelada");
+        if (c.by_closing) {
+            EXPECT_TRUE(m_dialogs.messages.empty());
+            EXPECT_FALSE(m_window.isVisible());
+        } else {
+            EXPECT_EQ(closing_text(), "PROCESO Cancelado. Hojas terminadas: 1 de 3.");
+            expect_usable();
+        }
+    }
+}
+
+TEST_F(MainWindowTest, TheToleranceReachesTheRunOrIsRefusedWithTheFieldFocused) {
+    write_bytes(path("camino.bin").string(), testing::findings_sheet());
+    choose_one_file();
+    pick_input(path("camino.bin"));
+    activate();
+    struct Case {
+        const char* typed;
+        int near_misses; // -1: refused
+    };
+    // The two pieces of the path stop 0.05 m short of each other.
+    const Case cases[] = {{"0.10", 1},  {"0,10", 1},  {" 0.06 ", 1}, {"0.01", 0},   {"0", 0},
+                          {"-0.1", -1}, {"diez", -1}, {"", -1},      {"0,1,0", -1}, {"nan", -1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        text_box("tole").setText(QString::fromUtf8(c.typed));
+        control<QPushButton>("Command1").setFocus();
+        fs::remove(path("camino_sal.bin"));
+        m_dialogs.messages.clear();
+        if (c.near_misses >= 0) {
+            process_and_wait();
+            EXPECT_EQ(result(0, 5), std::to_string(c.near_misses));
+            EXPECT_EQ(closing_text(), success_text);
+            continue;
+        }
+        QSignalSpy finished(&m_window, &MainWindow::run_finished);
+        control<QPushButton>("Command3").click();
+        EXPECT_FALSE(m_window.running());
+        EXPECT_EQ(finished.count(), 0);
+        EXPECT_FALSE(fs::exists(path("camino_sal.bin")));
+        ASSERT_EQ(m_dialogs.messages.size(), 1u);
+        EXPECT_TRUE(m_dialogs.messages[0].warning);
+        EXPECT_EQ(m_dialogs.messages[0].text.toStdString(),
+                  "La tolerancia debe ser un número de metros no negativo, por ejemplo 0.10 o "
+                  "0,10.");
+        EXPECT_EQ(QApplication::focusWidget(), &text_box("tole"));
+    }
+}
+
+TEST_F(MainWindowTest, TabFollowsTheReadingOrderAndReturnPressesProceso) {
+    activate();
+    const auto tab_chain = [&] {
+        text_box("Text1").setFocus();
+        std::vector<std::string> chain{QApplication::focusWidget()->objectName().toStdString()};
+        while (chain.back() != "Command3" && chain.size() < 20) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            chain.push_back(QApplication::focusWidget()->objectName().toStdString());
+        }
+        return chain;
+    };
+    EXPECT_EQ(tab_chain(), (std::vector<std::string>{"Text1", "Command1", "Text2", "Command2",
+                                                     "Text3", "Command4", "Option3", "Option4",
+                                                     "tole", "Check1", "Command3"}));
+    // Entering a group of options lands on the one checked.
+    QTest::mouseClick(&control<QRadioButton>("Option1"), Qt::LeftButton);
+    choose_one_file();
+    EXPECT_EQ(tab_chain(), (std::vector<std::string>{"Text1", "Command1", "Text2", "Command2",
+                                                     "Text3", "Command4", "Option1", "Option5",
+                                                     "tole", "Check1", "Command3"}));
+
+    write_bytes(path("hoja.bin").string(), two_pieces());
+    pick_input(path("hoja.bin"));
+    struct Case {
+        const char* focus;
+        bool runs;
+    };
+    for (const Case c : {Case{"tole", true}, Case{"Option5", true}, Case{"Results", false}}) {
+        SCOPED_TRACE(c.focus);
+        m_dialogs.messages.clear();
+        QWidget& focused = control<QWidget>(c.focus);
+        focused.setFocus();
+        QSignalSpy finished(&m_window, &MainWindow::run_finished);
+        QTest::keyClick(&focused, Qt::Key_Return);
+        EXPECT_EQ(m_window.running() || finished.count() > 0, c.runs);
+        if (c.runs) {
+            ASSERT_TRUE(finished.count() > 0 || finished.wait(safety_timeout_ms));
+            EXPECT_EQ(closing_text(), success_text);
+        }
+    }
+}
+
+TEST_F(MainWindowTest, BesideTodosTheNumberOfSheetsOfTheFolderShows) {
+    struct Case {
+        int sheets;
+        const char* shown;
+    };
+    for (const Case c : {Case{1, "1 hoja"}, Case{12, "12 hojas"}}) {
+        const fs::path sheets = folder(std::to_string(c.sheets));
+        for (int i = 0; i < c.sheets; ++i) {
+            write_bytes((sheets / ("h" + std::to_string(i) + ".bin")).string(), two_pieces());
+        }
+        write_text(sheets / "notas.txt", "no es una hoja");
+        pick_input(sheets / "h0.bin");
+        EXPECT_EQ(caption("SheetCount"), c.shown);
+    }
+}
+
+TEST_F(MainWindowTest, PickersStartInTheFolderLastUsedEvenAfterARestart) {
+    const QString memory_file = m_temp.filePath(QStringLiteral("tarvel-gui.ini"));
+    const fs::path sheets = folder("hojas");
+    const fs::path codes = folder("codigos");
+    write_bytes((sheets / "a.bin").string(), two_pieces());
+    {
+        QSettings memory(memory_file, QSettings::IniFormat);
+        testing::ScriptedDialogs dialogs;
+        MainWindow first(dialogs, &memory);
+        dialogs.answers = {to_qstring(sheets / "a.bin"), to_qstring(codes / "s.CFG")};
+        first.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        first.findChild<QPushButton*>(QStringLiteral("Command4"))->click();
+        EXPECT_EQ(to_path(dialogs.pickers[1].folder), sheets);
+    }
+    QSettings memory(memory_file, QSettings::IniFormat);
+    testing::ScriptedDialogs dialogs;
+    MainWindow second(dialogs, &memory);
+    second.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+    ASSERT_EQ(dialogs.pickers.size(), 1u);
+    EXPECT_EQ(to_path(dialogs.pickers[0].folder), codes);
+}
+
+TEST_F(MainWindowTest, TheReportAndTheExportOfTheLastRunAreSavedFromTheWindow) {
+    write_bytes(path("hoja.bin").string(), testing::findings_sheet());
+    choose_one_file();
+    pick_input(path("hoja.bin"));
+    EXPECT_FALSE(control<QPushButton>("ReportButton").isEnabled());
+    process_and_wait();
+    fs::remove(path("hoja_sal.bin"));
+
+    for (const char* button : {"ReportButton", "ExportButton"}) {
+        SCOPED_TRACE(button);
+        const bool report = std::string(button) == "ReportButton";
+        const fs::path target = path(report ? "informe.json" : "capas.gpkg");
+        m_dialogs.answers.push_back(to_qstring(target));
+        m_dialogs.messages.clear();
+        QSignalSpy finished(&m_window, &MainWindow::run_finished);
+        control<QPushButton>(button).click();
+        ASSERT_TRUE(finished.count() > 0 || finished.wait(safety_timeout_ms));
+        ASSERT_EQ(m_dialogs.messages.size(), 1u);
+        const testing::MessageShown& said = m_dialogs.messages[0];
+        EXPECT_TRUE(said.text.contains(to_qstring(target))) << said.text.toStdString();
+        // The export is another engineer's: written, or refused naming the file.
+        if (report || !said.warning) {
+            EXPECT_FALSE(said.warning) << said.text.toStdString();
+            EXPECT_TRUE(fs::exists(target));
+        }
+        EXPECT_FALSE(fs::exists(path("hoja_sal.bin")));
+        expect_usable();
+    }
+    const std::vector<std::byte> report = read_bytes(path("informe.json").string());
+    const std::string text(reinterpret_cast<const char*>(report.data()), report.size());
+    EXPECT_NE(text.find("\"extremos_casi_unidos\":1"), std::string::npos) << text.substr(0, 400);
 }
 
 } // namespace

@@ -37,12 +37,12 @@ TEST(RunThread, RunsTheJobOffTheWindowThreadAndReportsEachFileInOrder) {
     QSignalSpy finished(&runner, &RunThread::finished);
     std::thread::id job_thread;
 
-    runner.start(2, [&job_thread](const run::FileDone& file_done) {
+    runner.start(2, [&job_thread](const run::FileDone& file_done, std::stop_token) {
         job_thread = std::this_thread::get_id();
-        std::vector<run::FileOutcome> outcomes{succeeded("a.bin"), succeeded("b.bin")};
-        file_done(0, outcomes[0]);
-        file_done(1, outcomes[1]);
-        return outcomes;
+        run::JobOutcome outcome{{succeeded("a.bin"), succeeded("b.bin")}, {}, false};
+        file_done(0, outcome.files[0]);
+        file_done(1, outcome.files[1]);
+        return outcome;
     });
     EXPECT_TRUE(runner.running());
     ASSERT_TRUE(wait_for(finished, 1));
@@ -55,10 +55,11 @@ TEST(RunThread, RunsTheJobOffTheWindowThreadAndReportsEachFileInOrder) {
     ASSERT_EQ(done.count(), 2);
     EXPECT_EQ(done.at(0).at(0).toInt(), 0);
     EXPECT_EQ(done.at(1).at(0).toInt(), 1);
-    const std::vector<run::FileOutcome> outcomes = runner.take_outcomes();
+    EXPECT_EQ(done.at(1).at(1).value<run::FileOutcome>().input, "b.bin");
+    const std::vector<run::FileOutcome> outcomes = runner.take_outcome().files;
     ASSERT_EQ(outcomes.size(), 2u);
     EXPECT_EQ(outcomes[1].input, "b.bin");
-    EXPECT_TRUE(runner.take_outcomes().empty());
+    EXPECT_TRUE(runner.take_outcome().files.empty());
 }
 
 TEST(RunThread, WindowThreadHandlesEventsWhileAJobIsStillRunning) {
@@ -68,11 +69,11 @@ TEST(RunThread, WindowThreadHandlesEventsWhileAJobIsStillRunning) {
     std::promise<void> gate;
     std::shared_future<void> opened = gate.get_future().share();
 
-    runner.start(1, [opened](const run::FileDone& file_done) {
+    runner.start(1, [opened](const run::FileDone& file_done, std::stop_token) {
         opened.wait();
-        std::vector<run::FileOutcome> outcomes{succeeded("a.bin")};
-        file_done(0, outcomes[0]);
-        return outcomes;
+        run::JobOutcome outcome{{succeeded("a.bin")}, {}, false};
+        file_done(0, outcome.files[0]);
+        return outcome;
     });
     // The job cannot end before the gate opens, yet the window thread receives its first
     // report: it is not held by the job.
@@ -85,48 +86,82 @@ TEST(RunThread, WindowThreadHandlesEventsWhileAJobIsStillRunning) {
     EXPECT_FALSE(runner.running());
 }
 
-TEST(RunThread, AnExceptionLeavingTheJobBecomesAFailedOutcome) {
+TEST(RunThread, AnExceptionLeavingTheJobBecomesAFailureOfTheRun) {
     RunThread runner;
     QSignalSpy finished(&runner, &RunThread::finished);
 
-    runner.start(1, [](const run::FileDone&) -> std::vector<run::FileOutcome> {
+    runner.start(1, [](const run::FileDone&, std::stop_token) -> run::JobOutcome {
         throw std::runtime_error("sin memoria");
     });
     ASSERT_TRUE(wait_for(finished, 1));
 
-    const std::vector<run::FileOutcome> outcomes = runner.take_outcomes();
-    ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_FALSE(outcomes[0].summary);
-    EXPECT_EQ(outcomes[0].error, "sin memoria");
+    const run::JobOutcome outcome = runner.take_outcome();
+    EXPECT_TRUE(outcome.files.empty());
+    EXPECT_EQ(outcome.failures, std::vector<std::string>{"sin memoria"});
+}
+
+TEST(RunThread, AStopAskedWhileTheWindowTakesAFileHoldsBeforeTheNextFile) {
+    RunThread runner;
+    QSignalSpy finished(&runner, &RunThread::finished);
+    // The window asks to stop when it is handed the first file.
+    QObject::connect(&runner, &RunThread::file_done, &runner, [&runner](int index) {
+        if (index == 0) {
+            runner.request_stop();
+        }
+    });
+    std::vector<bool> stop_seen_before;
+
+    runner.start(3, [&stop_seen_before](const run::FileDone& file_done, std::stop_token stop) {
+        run::JobOutcome outcome;
+        for (std::size_t i = 0; i < 3; ++i) {
+            stop_seen_before.push_back(stop.stop_requested());
+            outcome.files.push_back(succeeded("x.bin"));
+            file_done(i, outcome.files.back());
+        }
+        outcome.cancelled = stop.stop_requested();
+        return outcome;
+    });
+    ASSERT_TRUE(wait_for(finished, 1));
+
+    EXPECT_EQ(stop_seen_before, (std::vector<bool>{false, true, true}));
+    EXPECT_TRUE(runner.take_outcome().cancelled);
+    EXPECT_TRUE(runner.stop_requested());
 }
 
 TEST(RunThread, CanRunOneJobAfterAnother) {
     RunThread runner;
     QSignalSpy finished(&runner, &RunThread::finished);
     for (int round = 1; round <= 3; ++round) {
-        runner.start(0, [](const run::FileDone&) { return std::vector<run::FileOutcome>{}; });
+        runner.start(0, [](const run::FileDone&, std::stop_token) { return run::JobOutcome{}; });
         ASSERT_TRUE(wait_for(finished, round));
         EXPECT_FALSE(runner.running());
     }
 }
 
-TEST(RunThread, DestroyingItWaitsForTheJobToEnd) {
+TEST(RunThread, DestroyingItStopsTheJobAndWaitsForItToEnd) {
     auto runner = std::make_unique<RunThread>();
     QSignalSpy started(runner.get(), &RunThread::file_started);
     std::promise<void> gate;
     std::shared_future<void> opened = gate.get_future().share();
+    auto stopped = std::make_shared<std::atomic<bool>>(false);
     auto job_ended = std::make_shared<std::atomic<bool>>(false);
 
-    runner->start(1, [opened, job_ended](const run::FileDone&) {
-        opened.wait();
-        job_ended->store(true);
-        return std::vector<run::FileOutcome>{};
-    });
+    // The job hands a file over and then waits for the window, which never takes it: the
+    // window is going away.
+    runner->start(
+        2, [opened, stopped, job_ended](const run::FileDone& file_done, std::stop_token stop) {
+            opened.wait();
+            file_done(0, succeeded("a.bin"));
+            stopped->store(stop.stop_requested());
+            job_ended->store(true);
+            return run::JobOutcome{};
+        });
     ASSERT_TRUE(wait_for(started, 1));
     gate.set_value();
     runner.reset();
 
     EXPECT_TRUE(job_ended->load());
+    EXPECT_TRUE(stopped->load());
 }
 
 } // namespace
