@@ -169,8 +169,8 @@ void MarcamosElemento(digi::ElementTables& tables, JoinedLines& joined, std::int
     }
 }
 
-AnalysisResult EliminamosNodos(digi::ElementTables& tables, NodeTable& nodes,
-                               const CodeSet* codes) {
+AnalysisResult EliminamosNodos(digi::ElementTables& tables, NodeTable& nodes, const CodeSet* codes,
+                               const StepProgress& progress) {
     if (static_cast<std::size_t>(nodes.line_count()) != tables.lines.size()) {
         throw std::logic_error("EliminamosNodos: the node table is not that of these lines");
     }
@@ -185,6 +185,9 @@ AnalysisResult EliminamosNodos(digi::ElementTables& tables, NodeTable& nodes,
 
     NodeLoop loop(tables, nodes, codes, result);
     for (std::int32_t i = 0; i < node_count; ++i) {
+        if (progress && i % progress_every == 0) {
+            progress(i, node_count);
+        }
         loop.visit(i);
     }
     return result;

@@ -30,7 +30,8 @@ struct AnalysisResult {
 /// absorbed lines in `tables`. `codes` is null when no codes file was named: no direction is
 /// checked. Throws std::logic_error when `nodes` does not belong to `tables`.
 [[nodiscard]] AnalysisResult EliminamosNodos(digi::ElementTables& tables, NodeTable& nodes,
-                                             const CodeSet* codes);
+                                             const CodeSet* codes,
+                                             const StepProgress& progress = {});
 
 /// Flags line `indice` absorbed: a loaded line in `tables`, a joined line in `joined`.
 void MarcamosElemento(digi::ElementTables& tables, JoinedLines& joined, std::int32_t indice);

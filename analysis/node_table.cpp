@@ -122,7 +122,7 @@ std::span<const std::int32_t> NodeTable::element_list(std::int32_t node) const {
     return std::span<const std::int32_t>(m_entries).subspan(begin, end - begin);
 }
 
-NodeTable CreamosNodos(const digi::ElementTables& tables) {
+NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress) {
     const std::size_t line_total = tables.lines.size();
     if (line_total > max_lines) {
         throw Error(tables.file_name + ": demasiados elementos de línea (" +
@@ -151,6 +151,9 @@ NodeTable CreamosNodos(const digi::ElementTables& tables) {
             look_ahead(k);
         }
         for (std::size_t k = 0; k < line_total; ++k) {
+            if (progress && k % progress_every == 0) {
+                progress(static_cast<std::int64_t>(k), static_cast<std::int64_t>(line_total));
+            }
             const LineEnds ends = coming[k % ahead];
             if (k + ahead < line_total) {
                 look_ahead(k + ahead);

@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "common/progress.hpp"
 #include "digi/definiciones_digi.hpp"
 
 namespace tarvel::analysis {
@@ -57,7 +58,7 @@ public:
     void dissolve(std::int32_t node) { m_dissolved.at(index(node)) = 1; }
 
 private:
-    friend NodeTable CreamosNodos(const digi::ElementTables& tables);
+    friend NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress);
     friend void CambiamosReferencias(NodeTable& nodes, std::int32_t a, std::int32_t b,
                                      std::int32_t nuevo);
 
@@ -76,7 +77,8 @@ private:
 /// numbered in order of first appearance (lines in table order, each line's vertex 1 before
 /// its last vertex) and list their lines in that order, exactly as a scan of the nodes for
 /// every end point would. Throws tarvel::Error when the file has too many lines to number.
-[[nodiscard]] NodeTable CreamosNodos(const digi::ElementTables& tables);
+[[nodiscard]] NodeTable CreamosNodos(const digi::ElementTables& tables,
+                                     const StepProgress& progress = {});
 
 /// Renames the lines `a` and `b` to the joined line `nuevo` in every node that is not
 /// dissolved: each entry equal to a or b becomes nuevo. Dissolved nodes keep their lists.

@@ -50,7 +50,29 @@ class Reporter {
 public:
     Reporter(std::ostream& out, std::ostream& err, std::size_t total, bool quiet, bool progress)
         : m_out(out), m_err(err), m_done(total, std::nullopt), m_quiet(quiet),
-          m_progress(progress && !quiet && total > 1) {}
+          m_progress(progress && !quiet && total > 1),
+          m_sheet_progress(progress && !quiet && total == 1) {}
+
+    /// The progress of a single sheet's steps, for a run of one sheet shown on a terminal.
+    [[nodiscard]] run::SheetProgress sheet_progress(const std::filesystem::path& sheet) {
+        if (!m_sheet_progress) {
+            return {};
+        }
+        return [this, name = sheet.filename().string()](run::Stage stage, std::int64_t done,
+                                                        std::int64_t total) {
+            const auto percent = total > 0 ? static_cast<int>(100 * done / total) : 0;
+            const std::lock_guard lock(m_mutex);
+            // Drawn again only when something shown changes.
+            if (stage == m_stage_shown && percent == m_percent_shown) {
+                return;
+            }
+            m_stage_shown = stage;
+            m_percent_shown = percent;
+            m_err << "\r\033[K" << name << ": " << run::stage_name(stage) << ' ' << percent << '%'
+                  << std::flush;
+            m_sheet_line = true;
+        };
+    }
 
     /// Shows the progress line before the first file, which may take a while.
     void start() {
@@ -88,7 +110,8 @@ private:
     }
 
     void clear_progress() {
-        if (m_progress) {
+        if (m_progress || m_sheet_line) {
+            m_sheet_line = false;
             m_err << "\r\033[K" << std::flush;
         }
     }
@@ -101,6 +124,10 @@ private:
     std::size_t m_finished = 0;
     bool m_quiet;
     bool m_progress;
+    bool m_sheet_progress;
+    bool m_sheet_line = false;
+    run::Stage m_stage_shown = run::Stage::reading;
+    int m_percent_shown = -1;
 };
 
 int run_options(const Options& options, std::ostream& out, std::ostream& err, bool show_progress) {
@@ -126,6 +153,9 @@ int run_options(const Options& options, std::ostream& out, std::ostream& err, bo
     job.crs = options.crs;
 
     Reporter reporter(out, err, work.files.size(), options.quiet, show_progress);
+    if (work.files.size() == 1) {
+        job.common.progress = reporter.sheet_progress(work.files.front());
+    }
     run::JobOutcome done;
     try {
         reporter.start();

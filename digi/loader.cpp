@@ -68,7 +68,7 @@ void walk_elements(std::span<const std::byte> bytes, const std::string& file_nam
 
 } // namespace
 
-ElementTables load_elements(FileBytes bytes, std::string file_name) {
+ElementTables load_elements(FileBytes bytes, std::string file_name, const StepProgress& progress) {
     ElementTables tables;
     tables.file_name = std::move(file_name);
     tables.bytes = std::move(bytes);
@@ -77,8 +77,14 @@ ElementTables load_elements(FileBytes bytes, std::string file_name) {
     // One walk checks every element's framing and fills both tables as it goes: a second walk
     // to count first would read a large mapped sheet twice. The guess makes growing rare.
     tables.lines.reserve(data.size() / expected_line_bytes);
+    const auto total = static_cast<std::int64_t>(data.size());
+    std::int64_t told = -16 * progress_every;
     walk_elements(data, tables.file_name, [&](std::size_t offset, std::int64_t length) {
         const std::byte* header = data.data() + offset;
+        if (progress && static_cast<std::int64_t>(offset) - told >= 16 * progress_every) {
+            told = static_cast<std::int64_t>(offset);
+            progress(told, total);
+        }
         const auto position = static_cast<std::int64_t>(offset) + 1;
         const auto length32 = static_cast<std::int32_t>(length);
         if (is_type(header, line_type_code)) {
@@ -139,8 +145,8 @@ FileBytes read_file(const std::filesystem::path& path) {
     return bytes;
 }
 
-ElementTables CargamosFichero(const std::filesystem::path& path) {
-    return load_elements(read_file(path), path.string());
+ElementTables CargamosFichero(const std::filesystem::path& path, const StepProgress& progress) {
+    return load_elements(read_file(path), path.string(), progress);
 }
 
 } // namespace tarvel::digi

@@ -7,18 +7,21 @@
 #include <span>
 #include <string>
 
+#include "common/progress.hpp"
 #include "digi/definiciones_digi.hpp"
 
 namespace tarvel::digi {
 
 /// Reads `path` whole and builds its element tables. Throws FileError when the file
 /// cannot be read (missing, a folder, no permission) and FormatError for a bad element.
-[[nodiscard]] ElementTables CargamosFichero(const std::filesystem::path& path);
+[[nodiscard]] ElementTables CargamosFichero(const std::filesystem::path& path,
+                                            const StepProgress& progress = {});
 
 /// Builds the element tables of `bytes`, which it keeps; `file_name` names them in messages.
 /// Throws FormatError for a negative item count, a "T=" element with item count 0, or an
 /// element (or header) that runs past the end.
-[[nodiscard]] ElementTables load_elements(FileBytes bytes, std::string file_name);
+[[nodiscard]] ElementTables load_elements(FileBytes bytes, std::string file_name,
+                                          const StepProgress& progress = {});
 
 /// Same, on a copy of `bytes`.
 [[nodiscard]] ElementTables load_elements(std::span<const std::byte> bytes, std::string file_name);

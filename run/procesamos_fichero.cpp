@@ -51,15 +51,26 @@ void stop_if_asked(const RunSettings& settings) {
     }
 }
 
-/// The lines of `source`, looking for a stop request every few thousand lines.
-digi::LineSource stoppable(digi::LineSource source, const std::stop_token& stop) {
-    return [source = std::move(source), stop](const digi::RunLineVisitor& visit) {
-        std::uint32_t since_look = 0;
+/// The progress of one step of `settings`' run, or none.
+StepProgress step_progress(const RunSettings& settings, Stage stage) {
+    if (!settings.progress) {
+        return {};
+    }
+    return [&settings, stage](std::int64_t done, std::int64_t total) {
+        settings.progress(stage, done, total);
+    };
+}
+
+/// The lines of `source`, looking for a stop request and telling the progress every few
+/// thousand lines out of `total`.
+digi::LineSource watched(digi::LineSource source, const RunSettings& settings, std::int64_t total) {
+    return [source = std::move(source), &settings, total](const digi::RunLineVisitor& visit) {
+        std::int64_t done = 0;
         source([&](const digi::RunLine& line) {
-            if (++since_look == 4096) {
-                since_look = 0;
-                if (stop.stop_requested()) {
-                    throw Cancelled();
+            if (++done % 4096 == 0) {
+                stop_if_asked(settings);
+                if (settings.progress) {
+                    settings.progress(Stage::writing, done, total);
                 }
             }
             visit(line);
@@ -92,15 +103,27 @@ struct Analysed {
 Analysed analyse(const RunSettings& settings) {
     const std::shared_ptr<const CodesRead> codes = codes_of(settings);
     stop_if_asked(settings);
-    Analysed sheet{digi::CargamosFichero(settings.input), {}};
-    stop_if_asked(settings);
-    analysis::NodeTable nodes = analysis::CreamosNodos(sheet.tables);
-    std::vector<analysis::NearMiss> near_misses =
-        analysis::find_near_misses(sheet.tables, nodes, tolerance_in_file_units(settings));
-    stop_if_asked(settings);
-    sheet.result = analysis::EliminamosNodos(sheet.tables, nodes, codes ? &codes->get() : nullptr);
-    sheet.result.findings.near_misses = std::move(near_misses);
-    stop_if_asked(settings);
+    Analysed sheet{digi::CargamosFichero(settings.input, step_progress(settings, Stage::reading)),
+                   {}};
+    try {
+        stop_if_asked(settings);
+        analysis::NodeTable nodes =
+            analysis::CreamosNodos(sheet.tables, step_progress(settings, Stage::nodes));
+        std::vector<analysis::NearMiss> near_misses =
+            analysis::find_near_misses(sheet.tables, nodes, tolerance_in_file_units(settings));
+        stop_if_asked(settings);
+        sheet.result =
+            analysis::EliminamosNodos(sheet.tables, nodes, codes ? &codes->get() : nullptr,
+                                      step_progress(settings, Stage::joins));
+        sheet.result.findings.near_misses = std::move(near_misses);
+        stop_if_asked(settings);
+    } catch (const Cancelled&) {
+        throw;
+    } catch (...) {
+        // What went wrong may come from bytes that changed under the run: say so instead.
+        fail_if_changed(sheet.tables);
+        throw;
+    }
     return sheet;
 }
 
@@ -137,9 +160,12 @@ void write_outputs(const RunSettings& settings, const std::vector<PlannedOutput>
         switch (output.role) {
         case OutputRole::sheet:
             files.push_back(std::make_unique<AtomicOutputFile>(output.target));
-            digi::EscribimosSalida(
-                *files.back(), tables, settings.all_elements,
-                stoppable(analysis::joined_line_source(tables, result.joined), settings.stop));
+            if (settings.progress) {
+                settings.progress(Stage::writing, 0, result.joined.live_count());
+            }
+            digi::EscribimosSalida(*files.back(), tables, settings.all_elements,
+                                   watched(analysis::joined_line_source(tables, result.joined),
+                                           settings, result.joined.live_count()));
             break;
         case OutputRole::errors:
             // Without direction errors an older error file is left alone.
@@ -163,6 +189,20 @@ void write_outputs(const RunSettings& settings, const std::vector<PlannedOutput>
 }
 
 } // namespace
+
+const char* stage_name(Stage stage) noexcept {
+    switch (stage) {
+    case Stage::reading:
+        return "leyendo";
+    case Stage::nodes:
+        return "nodos";
+    case Stage::joins:
+        return "uniones";
+    case Stage::writing:
+        return "escribiendo";
+    }
+    return "";
+}
 
 std::int32_t unit_factor(Unit unit) noexcept {
     switch (unit) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stop_token>
 
@@ -17,6 +18,15 @@ enum class Unit { metres, centimetres, millimetres };
 
 /// File units per metre: 1, 100 or 1000.
 [[nodiscard]] std::int32_t unit_factor(Unit unit) noexcept;
+
+/// A step of one sheet's run, as its progress names it.
+enum class Stage { reading, nodes, joins, writing };
+
+/// The step's name as a progress line shows it: "leyendo", "nodos", "uniones", "escribiendo".
+[[nodiscard]] const char* stage_name(Stage stage) noexcept;
+
+/// Told how far a sheet's run has come: the step, and units done of its total.
+using SheetProgress = std::function<void(Stage stage, std::int64_t done, std::int64_t total)>;
 
 /// The window's "Tolerancia" as it opens, and the command line's default, in metres.
 inline constexpr double default_tolerance = 0.10;
@@ -34,6 +44,8 @@ struct RunSettings {
     double tolerance = default_tolerance;
     /// Keep the sheet's results (RunSummary::details) for a report, an export or a map.
     bool keep_details = false;
+    /// Told how far the run has come, from the thread that runs it; empty: nobody is.
+    SheetProgress progress;
     /// Asks the run to stop: it then throws Cancelled between steps or while writing, leaving
     /// every older file as it was.
     std::stop_token stop;

@@ -76,7 +76,7 @@ TEST(RunCli, SummaryLinesComeInListOrderWhateverTheJobs) {
     }
 }
 
-TEST(RunCli, ProgressLineOnlyWhenAskedForDuringABatch) {
+TEST(RunCli, ProgressLineOnlyWhenAskedForABatchOrOneSheetsSteps) {
     TempFolder folder;
     fill_batch_folder(folder, 3);
     const Ran shown = run({"-j", "1", folder.path().string()}, true);
@@ -85,8 +85,10 @@ TEST(RunCli, ProgressLineOnlyWhenAskedForDuringABatch) {
                          "\r\033[KProcesados 1 de 3 ficheros"
                          "\r\033[KProcesados 2 de 3 ficheros"
                          "\r\033[K");
-    // One file is no batch; quiet shows nothing but errors.
-    EXPECT_TRUE(run({(folder / "ha.bin").string()}, true).err.empty());
+    // One file shows the steps of its run instead; quiet shows nothing but errors.
+    EXPECT_EQ(run({(folder / "ha.bin").string()}, true).err,
+              "\r\033[Kha.bin: leyendo 0%\r\033[Kha.bin: nodos 0%\r\033[Kha.bin: uniones 0%"
+              "\r\033[Kha.bin: escribiendo 0%\r\033[K");
     const Ran quiet = run({"-q", folder.path().string()}, true);
     EXPECT_TRUE(quiet.err.empty());
     EXPECT_TRUE(quiet.out.empty());
