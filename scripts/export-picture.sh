@@ -39,5 +39,5 @@ errores_sentido 0.25 220 20 20
 casi_uniones 0.18 240 150 0
 diferencias_z 0.18 0 160 60
 LAYERS
-gdal_translate -q -of PNG "$picture" docs/exportacion.png
+GDAL_PAM_ENABLED=NO gdal_translate -q -of PNG "$picture" docs/exportacion.png
 echo docs/exportacion.png

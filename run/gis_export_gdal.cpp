@@ -1,4 +1,5 @@
 #include "run/gis_export.hpp"
+#include "run/gis_plugin.hpp"
 
 #include <algorithm>
 #include <array>
@@ -729,9 +730,7 @@ bool read_reference_system(const std::string& crs, OGRSpatialReference& srs) {
 
 constexpr const char* unknown_crs = "GDAL no reconoce este sistema de referencia";
 
-} // namespace
-
-bool valid_crs(const std::string& crs, std::string& error) {
+bool valid_crs_here(const std::string& crs, std::string& error) {
     OGRSpatialReference srs;
     if (!read_reference_system(crs, srs)) {
         error = unknown_crs;
@@ -741,8 +740,8 @@ bool valid_crs(const std::string& crs, std::string& error) {
     return true;
 }
 
-std::unique_ptr<RunWideOutput> open_gis_export(const std::filesystem::path& target,
-                                               const std::string& crs) {
+std::unique_ptr<RunWideOutput> open_here(const std::filesystem::path& target,
+                                         const std::string& crs) {
     register_drivers();
     std::optional<Format> format;
     {
@@ -764,4 +763,11 @@ std::unique_ptr<RunWideOutput> open_gis_export(const std::filesystem::path& targ
     return std::make_unique<GisExport>(target, *format, crs.empty() ? nullptr : &srs);
 }
 
+constexpr GisPlugin plugin{valid_crs_here, open_here};
+
+} // namespace
 } // namespace tarvel::run
+
+extern "C" const tarvel::run::GisPlugin* tarvel_gis_plugin() {
+    return &tarvel::run::plugin;
+}
