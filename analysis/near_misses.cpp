@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <map>
 
 namespace tarvel::analysis {
 namespace {
@@ -21,17 +22,38 @@ struct Entry {
     [[nodiscard]] bool loose() const noexcept { return (node_and_loose >> 31) != 0; }
 };
 
-/// The node's place, with the Z of the end of its first line that lies there.
-NearPlace place_of(const digi::ElementTables& tables, const NodeTable& nodes, std::int32_t node) {
+/// The node's place, with the Z of the end of its first line that lies there; `lines` are the
+/// loaded lines that end there, in the order they were registered.
+NearPlace place_of(const digi::ElementTables& tables, const NodeTable& nodes, std::int32_t node,
+                   std::vector<std::int32_t> lines) {
     NearPlace place;
-    const std::span<const std::int32_t> lines = nodes.element_list(node);
-    place.lines.assign(lines.begin(), lines.end());
-    const digi::ElementView first = tables.line(static_cast<std::size_t>(lines.front()));
+    place.lines = std::move(lines);
+    const digi::ElementView first = tables.line(static_cast<std::size_t>(place.lines.front()));
     const digi::Vertex start = first.vertex(0);
     place.point = start.x == nodes.x(node) && start.y == nodes.y(node)
                       ? start
                       : first.vertex(first.item_count() - 1);
     return place;
+}
+
+/// The loaded lines that end at each of `wanted`, as they were registered (lines in table
+/// order, each line's vertex 1 before its last vertex), from what each loaded line keeps of its
+/// nodes: the node loop renames the element lists themselves, never those.
+std::map<std::int32_t, std::vector<std::int32_t>>
+loaded_lines_at(const NodeTable& nodes, const std::vector<std::array<std::int32_t, 2>>& pairs) {
+    std::map<std::int32_t, std::vector<std::int32_t>> lines;
+    for (const auto& pair : pairs) {
+        lines[pair[0]];
+        lines[pair[1]];
+    }
+    for (std::int32_t line = 0; line < nodes.loaded_line_count(); ++line) {
+        for (const std::int32_t node : nodes.nodes_of(line)) {
+            if (const auto it = lines.find(node); it != lines.end()) {
+                it->second.push_back(line);
+            }
+        }
+    }
+    return lines;
 }
 
 /// The nodes as entries in order of row, then X. Where there are not many more rows than
@@ -98,9 +120,8 @@ std::vector<Entry> sorted_entries(const NodeTable& nodes, int shift) {
 
 } // namespace
 
-std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables, const NodeTable& nodes,
-                                       double tolerance) {
-    std::vector<NearMiss> found;
+std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) {
+    std::vector<NodePair> found;
     const std::int32_t node_count = nodes.node_count();
     // Different places are at least one unit apart: a smaller tolerance can hold none.
     if (!(tolerance >= 1.0) || node_count < 2) {
@@ -130,7 +151,7 @@ std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables, const 
     // its nodes look at this one), within the tolerance in X.
     const double squared = tolerance * tolerance;
     const auto limit = static_cast<std::int64_t>(std::floor(tolerance));
-    std::vector<std::array<std::int32_t, 2>> pairs;
+    std::vector<NodePair> pairs;
     const auto consider = [&](const Entry& a, const Entry& b) {
         if (!a.loose() && !b.loose()) {
             return;
@@ -174,16 +195,30 @@ std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables, const 
     }
 
     std::sort(pairs.begin(), pairs.end());
+    return pairs;
+}
+
+std::vector<NearMiss> describe_near_misses(const digi::ElementTables& tables,
+                                           const NodeTable& nodes,
+                                           const std::vector<NodePair>& pairs) {
+    std::map<std::int32_t, std::vector<std::int32_t>> lines = loaded_lines_at(nodes, pairs);
+    std::vector<NearMiss> found;
     found.reserve(pairs.size());
     for (const auto& [a, b] : pairs) {
         NearMiss miss;
-        miss.places = {place_of(tables, nodes, a), place_of(tables, nodes, b)};
+        miss.places = {place_of(tables, nodes, a, lines.at(a)),
+                       place_of(tables, nodes, b, lines.at(b))};
         const double dx = static_cast<double>(nodes.x(a)) - nodes.x(b);
         const double dy = static_cast<double>(nodes.y(a)) - nodes.y(b);
         miss.distance = std::sqrt(dx * dx + dy * dy);
         found.push_back(std::move(miss));
     }
     return found;
+}
+
+std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables, const NodeTable& nodes,
+                                       double tolerance) {
+    return describe_near_misses(tables, nodes, find_near_pairs(nodes, tolerance));
 }
 
 } // namespace tarvel::analysis

@@ -5,6 +5,8 @@
 // tolerance, so the work grows with the number of nodes, not with its square.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <vector>
 
 #include "analysis/findings.hpp"
@@ -13,9 +15,21 @@
 
 namespace tarvel::analysis {
 
-/// The near misses of `nodes` (from CreamosNodos on `tables`, before the node loop), each
-/// pair once, ordered by their node numbers. `tolerance` is in file units (Euclidean distance
-/// in X and Y, at most the tolerance).
+/// Two node numbers, the lower first.
+using NodePair = std::array<std::int32_t, 2>;
+
+/// The near misses of `nodes` (from CreamosNodos on `tables`), each pair once, ordered by their
+/// node numbers. `tolerance` is in file units (Euclidean distance in X and Y, at most the
+/// tolerance). The node loop may run before or meanwhile: it changes nothing this reads.
+[[nodiscard]] std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance);
+
+/// The near misses of `pairs`: both places with the loaded lines that end there, and the
+/// distance. May be called after the node loop.
+[[nodiscard]] std::vector<NearMiss> describe_near_misses(const digi::ElementTables& tables,
+                                                         const NodeTable& nodes,
+                                                         const std::vector<NodePair>& pairs);
+
+/// Both steps at once.
 [[nodiscard]] std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables,
                                                      const NodeTable& nodes, double tolerance);
 

@@ -130,14 +130,15 @@ NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& pr
     }
     NodeTable nodes;
     nodes.m_line_nodes.assign(line_total, {NodeTable::no_node, NodeTable::no_node});
+    nodes.m_loaded_lines = static_cast<std::int32_t>(line_total);
 
     // Numbering: the index hands out node numbers in the order end points are first met,
     // which is the order a scan of the nodes for every end point would give.
     {
         PlaceIndex places(2 * line_total, nodes.m_x, nodes.m_y);
-        // The slots of a line's ends are fetched a few lines ahead of their search, so that
+        // The slots of a line's ends are fetched some lines ahead of their search, so that
         // the index's memory is read while other lines are looked up.
-        constexpr std::size_t ahead = 16;
+        constexpr std::size_t ahead = 64;
         std::array<LineEnds, ahead> coming{};
         const auto look_ahead = [&](std::size_t k) {
             LineEnds& ends = coming[k % ahead];

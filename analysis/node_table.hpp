@@ -30,6 +30,8 @@ public:
     [[nodiscard]] std::int32_t node_count() const noexcept {
         return static_cast<std::int32_t>(m_x.size());
     }
+    /// Number of loaded lines (the line element table's).
+    [[nodiscard]] std::int32_t loaded_line_count() const noexcept { return m_loaded_lines; }
     /// Number of lines known: loaded lines plus joined lines registered so far.
     [[nodiscard]] std::int32_t line_count() const noexcept {
         return static_cast<std::int32_t>(m_line_nodes.size());
@@ -70,6 +72,7 @@ private:
     std::vector<std::int32_t> m_list_start; ///< node i lists m_entries[start[i] .. start[i+1])
     std::vector<std::int32_t> m_entries;
     std::vector<LineNodes> m_line_nodes; ///< per line, loaded and joined
+    std::int32_t m_loaded_lines = 0;
 };
 
 /// Builds the node table of the loaded lines. A line gets no node when it has fewer than 2

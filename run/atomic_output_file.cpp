@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <random>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "common/errors.hpp"
@@ -53,6 +57,22 @@ std::string kind_refused(mode_t mode) {
     return S_ISDIR(mode) ? "es una carpeta" : "no es un fichero normal";
 }
 
+/// Writes all of `bytes` to `fd`; returns the errno of a failure, or 0.
+int write_all(int fd, const std::vector<std::byte>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
 /// Makes a rename in `folder` durable: a power cut after it cannot bring the old name back.
 int sync_folder(const std::filesystem::path& folder) {
     const std::filesystem::path name = folder.empty() ? std::filesystem::path(".") : folder;
@@ -69,6 +89,76 @@ int sync_folder(const std::filesystem::path& folder) {
 }
 
 } // namespace
+
+/// Writes buffers to a file on a thread of its own, one at a time and in order, so that a run
+/// builds its next buffer while the system copies the last one into the file.
+class BackgroundWriter {
+public:
+    explicit BackgroundWriter(int fd) : m_fd(fd), m_thread([this] { work(); }) {}
+
+    ~BackgroundWriter() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    BackgroundWriter(const BackgroundWriter&) = delete;
+    BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+    /// Takes `buffer` to write and gives back an empty one; waits while the last is still
+    /// being written. Returns the errno of a write that failed, or 0.
+    int hand_over(std::vector<std::byte>& buffer) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_has_pending || m_error != 0; });
+        if (m_error != 0) {
+            return m_error;
+        }
+        m_pending.swap(buffer);
+        buffer.clear();
+        m_has_pending = true;
+        lock.unlock();
+        m_changed.notify_all();
+        return 0;
+    }
+
+    /// Waits until everything handed over is written. Returns the errno of a failure, or 0.
+    int drain() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_has_pending || m_error != 0; });
+        return m_error;
+    }
+
+private:
+    void work() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_has_pending || m_stopping; });
+            if (!m_has_pending) {
+                return;
+            }
+            lock.unlock();
+            const int error = write_all(m_fd, m_pending);
+            lock.lock();
+            m_error = error;
+            m_has_pending = false;
+            m_changed.notify_all();
+            if (error != 0) {
+                return;
+            }
+        }
+    }
+
+    int m_fd;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::byte> m_pending;
+    bool m_has_pending = false;
+    bool m_stopping = false;
+    int m_error = 0;
+    std::thread m_thread;
+};
 
 AtomicOutputFile::AtomicOutputFile(std::filesystem::path target) : m_target(std::move(target)) {
     open_temporary();
@@ -142,6 +232,7 @@ void AtomicOutputFile::fail(const std::string& what, int error) const {
 }
 
 void AtomicOutputFile::discard() noexcept {
+    m_writer.reset(); // no write may be under way when the file is closed
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -165,18 +256,35 @@ void AtomicOutputFile::write(std::span<const std::byte> bytes) {
 }
 
 void AtomicOutputFile::flush() {
-    std::size_t done = 0;
-    while (done < m_buffer.size()) {
-        const ssize_t put = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fail("no se puede escribir");
-        }
-        done += static_cast<std::size_t>(put);
+    if (m_buffer.empty()) {
+        return;
     }
-    m_buffer.clear();
+    if (!m_writer) {
+        try {
+            m_writer = std::make_unique<BackgroundWriter>(m_fd);
+        } catch (const std::system_error&) {
+            // No thread to be had: the buffer is written here.
+            if (const int error = write_all(m_fd, m_buffer); error != 0) {
+                fail("no se puede escribir", error);
+            }
+            m_buffer.clear();
+            return;
+        }
+    }
+    if (const int error = m_writer->hand_over(m_buffer); error != 0) {
+        fail("no se puede escribir", error);
+    }
+}
+
+/// Everything handed to the writer is in the file.
+void AtomicOutputFile::drain() {
+    if (m_writer) {
+        const int error = m_writer->drain();
+        m_writer.reset();
+        if (error != 0) {
+            fail("no se puede escribir", error);
+        }
+    }
 }
 
 void AtomicOutputFile::keep_attributes_of_replaced(int fd) {
@@ -205,6 +313,7 @@ void AtomicOutputFile::finish() {
         }
     } else {
         flush();
+        drain();
     }
     keep_attributes_of_replaced(m_fd);
     if (::fsync(m_fd) != 0) {

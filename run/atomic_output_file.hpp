@@ -6,6 +6,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "run/work_in_progress.hpp"
 
 namespace tarvel::run {
+
+class BackgroundWriter;
 
 class AtomicOutputFile final : public digi::ByteSink {
 public:
@@ -60,6 +63,7 @@ public:
 private:
     void open_temporary();
     void flush();
+    void drain();
     void keep_attributes_of_replaced(int fd);
     [[noreturn]] void fail(const std::string& what) const;
     [[noreturn]] void fail(const std::string& what, int error) const;
@@ -74,6 +78,8 @@ private:
     struct stat m_replaced_info {};
     int m_fd = -1;
     std::vector<std::byte> m_buffer;
+    /// Writes full buffers while the next is filled; made at the first full buffer.
+    std::unique_ptr<BackgroundWriter> m_writer;
     bool m_finished = false;
     bool m_committed = false;
 };

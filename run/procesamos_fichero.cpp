@@ -1,10 +1,12 @@
 #include "run/procesamos_fichero.hpp"
 
+#include <future>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
+#include <system_error>
 #include <vector>
 
 #include "analysis/eliminamos_nodos.hpp"
@@ -92,6 +94,9 @@ void fail_if_changed(const digi::ElementTables& tables) {
     }
 }
 
+/// Nodes from which the near misses are worth a thread of their own.
+constexpr std::int32_t near_misses_apart_from = 1 << 16;
+
 /// A sheet read and worked out in memory, nothing written yet.
 struct Analysed {
     digi::ElementTables tables;
@@ -109,13 +114,26 @@ Analysed analyse(const RunSettings& settings) {
         stop_if_asked(settings);
         analysis::NodeTable nodes =
             analysis::CreamosNodos(sheet.tables, step_progress(settings, Stage::nodes));
-        std::vector<analysis::NearMiss> near_misses =
-            analysis::find_near_misses(sheet.tables, nodes, tolerance_in_file_units(settings));
         stop_if_asked(settings);
+        // The near misses read only what the node loop leaves as it is, so on a large sheet they
+        // are sought on a second thread while the loop runs.
+        const double tolerance = tolerance_in_file_units(settings);
+        std::future<std::vector<analysis::NodePair>> near_pairs;
+        if (nodes.node_count() >= near_misses_apart_from) {
+            try {
+                near_pairs = std::async(std::launch::async, [&nodes, tolerance] {
+                    return analysis::find_near_pairs(nodes, tolerance);
+                });
+            } catch (const std::system_error&) {
+                // No thread to be had: they are sought after the loop instead.
+            }
+        }
         sheet.result =
             analysis::EliminamosNodos(sheet.tables, nodes, codes ? &codes->get() : nullptr,
                                       step_progress(settings, Stage::joins));
-        sheet.result.findings.near_misses = std::move(near_misses);
+        sheet.result.findings.near_misses = analysis::describe_near_misses(
+            sheet.tables, nodes,
+            near_pairs.valid() ? near_pairs.get() : analysis::find_near_pairs(nodes, tolerance));
         stop_if_asked(settings);
     } catch (const Cancelled&) {
         throw;
