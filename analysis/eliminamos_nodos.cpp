@@ -165,7 +165,7 @@ void MarcamosElemento(digi::ElementTables& tables, JoinedLines& joined, std::int
     if (joined.is_joined(indice)) {
         joined.absorb(indice);
     } else {
-        tables.lines.at(static_cast<std::size_t>(indice)).absorbed = true;
+        tables.lines.at(static_cast<std::size_t>(indice)).set_absorbed();
     }
 }
 

@@ -112,12 +112,42 @@ private:
     std::span<const std::byte> m_bytes;
 };
 
-/// A "C=" element of the input.
-struct LineRecord {
-    std::int64_t file_position = 0; ///< 1-based position of its header in the file
-    std::int32_t length = 0;        ///< bytes of the whole element
-    bool absorbed = false;          ///< set when a join has replaced the line
+/// A "C=" element of the input, kept in 8 bytes (a sheet of millions of lines keeps one per
+/// line): its place in the file, its length and whether a join has replaced it.
+class LineRecord {
+public:
+    /// Files up to this size (1 TiB) can be loaded.
+    static constexpr std::int64_t max_file_bytes = std::int64_t{1} << 40;
+
+    LineRecord() = default;
+    /// Preconditions: 1 <= file_position <= max_file_bytes, 0 <= length < 2^23 (the longest
+    /// element is 393,336 bytes).
+    LineRecord(std::int64_t file_position, std::int32_t length, bool absorbed = false) noexcept
+        : m_packed(static_cast<std::uint64_t>(file_position - 1) |
+                   (static_cast<std::uint64_t>(length) << position_bits) |
+                   (absorbed ? absorbed_bit : 0U)) {}
+
+    /// 1-based position of its header in the file.
+    [[nodiscard]] std::int64_t file_position() const noexcept {
+        return static_cast<std::int64_t>(m_packed & position_mask) + 1;
+    }
+    /// Bytes of the whole element.
+    [[nodiscard]] std::int32_t length() const noexcept {
+        return static_cast<std::int32_t>((m_packed >> position_bits) & length_mask);
+    }
+    /// Set when a join has replaced the line.
+    [[nodiscard]] bool absorbed() const noexcept { return (m_packed & absorbed_bit) != 0; }
+    void set_absorbed() noexcept { m_packed |= absorbed_bit; }
+
+private:
+    static constexpr int position_bits = 40;
+    static constexpr std::uint64_t position_mask = (std::uint64_t{1} << position_bits) - 1;
+    static constexpr std::uint64_t length_mask = (std::uint64_t{1} << 23) - 1;
+    static constexpr std::uint64_t absorbed_bit = std::uint64_t{1} << 63;
+
+    std::uint64_t m_packed = 0;
 };
+static_assert(sizeof(LineRecord) == 8, "a line record stays compact");
 
 /// A "T=" element of the input; nothing in the tool changes a text.
 struct TextRecord {
@@ -166,7 +196,7 @@ struct ElementTables {
 
     [[nodiscard]] ElementView line(std::size_t i) const {
         const LineRecord& r = lines.at(i);
-        return view(r.file_position, r.length);
+        return view(r.file_position(), r.length());
     }
     [[nodiscard]] ElementView text(std::size_t i) const {
         const TextRecord& r = texts.at(i);

@@ -120,6 +120,9 @@ FileBytes read_file(const std::filesystem::path& path) {
     if (!S_ISREG(info.st_mode)) {
         throw FileError(name + ": no es un fichero");
     }
+    if (info.st_size > LineRecord::max_file_bytes) {
+        throw FileError(name + ": el fichero pasa de 1 TiB, el mayor que se puede leer");
+    }
     // A large sheet is mapped rather than copied: its pages stay the file's, which the system
     // may drop and read again, so a sheet larger than memory can still be processed.
     if (info.st_size >= map_from_bytes) {

@@ -114,7 +114,7 @@ void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_eleme
     // Loaded elements go out as the bytes they were read from, so they come back exactly.
     if (all_elements) {
         for (std::size_t i = 0; i < tables.lines.size(); ++i) {
-            if (!tables.lines[i].absorbed) {
+            if (!tables.lines[i].absorbed()) {
                 out.write(tables.line(i).bytes());
             }
         }

@@ -162,7 +162,7 @@ RunSummary summarise(const RunSettings& settings, const std::vector<PlannedOutpu
     summary.lines_written = static_cast<std::int64_t>(result.joined.live_count());
     if (settings.all_elements) {
         for (const digi::LineRecord& line : tables.lines) {
-            summary.lines_written += line.absorbed ? 0 : 1;
+            summary.lines_written += line.absorbed() ? 0 : 1;
         }
     }
     return summary;

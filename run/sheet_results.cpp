@@ -18,7 +18,7 @@ std::vector<std::int64_t> line_element_numbers(const digi::ElementTables& tables
     while (offset + 1 < bytes.size() && next_line < tables.lines.size()) {
         ++number;
         const std::byte* header = bytes.data() + offset;
-        if (static_cast<std::int64_t>(offset) + 1 == tables.lines[next_line].file_position) {
+        if (static_cast<std::int64_t>(offset) + 1 == tables.lines[next_line].file_position()) {
             numbers.push_back(number);
             ++next_line;
         }
@@ -80,14 +80,14 @@ SheetResults::SheetResults(digi::ElementTables tables, analysis::AnalysisResult 
 
 ElementRef SheetResults::element(std::int32_t line) const {
     const auto i = static_cast<std::size_t>(line);
-    return ElementRef{m_line_numbers.at(i), m_tables.lines.at(i).file_position};
+    return ElementRef{m_line_numbers.at(i), m_tables.lines.at(i).file_position()};
 }
 
 void SheetResults::for_each_output_line(const std::function<void(const OutputLine&)>& visit) const {
     if (m_all_elements) {
         std::vector<digi::Vertex> vertices;
         for (std::size_t i = 0; i < m_tables.lines.size(); ++i) {
-            if (m_tables.lines[i].absorbed) {
+            if (m_tables.lines[i].absorbed()) {
                 continue;
             }
             const digi::ElementView line = m_tables.line(i);

@@ -180,8 +180,8 @@ void LineLayer::collect(const SheetMap& map, const ViewTransform& view, QSize si
         }
         ++count.lines;
         Bucket& bucket =
-            m_buckets[tables.lines[i].absorbed ? static_cast<int>(LineStyle::joined)
-                                               : static_cast<int>(LineStyle::untouched)];
+            m_buckets[tables.lines[i].absorbed() ? static_cast<int>(LineStyle::joined)
+                                                 : static_cast<int>(LineStyle::untouched)];
         // A line that fits inside a pixel is that pixel: its vertices need not be read.
         if ((static_cast<double>(box.max_x) - box.min_x) * scale < 1.0 &&
             (static_cast<double>(box.max_y) - box.min_y) * scale < 1.0) {

@@ -31,8 +31,8 @@ DigiBuilder two_lines(const Vertices& a, const Vertices& b, std::string_view cod
 TEST(EliminamosNodos, JoinsTwoLinesOfTheSameKindAtTheirCommonEnd) {
     const auto a = analyse(two_lines({{0, 0, 0}, {10, 0, 0}}, {{10, 0, 0}, {20, 0, 0}}));
     EXPECT_EQ(a.result.joins, 1);
-    EXPECT_TRUE(a.tables.lines[0].absorbed);
-    EXPECT_TRUE(a.tables.lines[1].absorbed);
+    EXPECT_TRUE(a.tables.lines[0].absorbed());
+    EXPECT_TRUE(a.tables.lines[1].absorbed());
     EXPECT_EQ(a.result.joined.line_count(), 3);
     EXPECT_EQ(a.nodes.end_count(1), -1);
     EXPECT_EQ(a.nodes.element_list(0)[0], 2);
@@ -71,7 +71,7 @@ TEST(EliminamosNodos, DifferentKindsAreNeitherJoinedNorErrors) {
         EXPECT_EQ(result.result.joins, 0);
         EXPECT_TRUE(result.result.error_points.empty());
         EXPECT_TRUE(result.joined_bytes().empty());
-        EXPECT_FALSE(result.tables.lines[0].absorbed);
+        EXPECT_FALSE(result.tables.lines[0].absorbed());
     }
 }
 
@@ -110,7 +110,7 @@ TEST(EliminamosNodos, DirectionDecidesBetweenJoinAndError) {
         const auto result = analyse(two_lines(c.a, c.b), c.codes);
         EXPECT_EQ(result.result.joins, c.joined ? 1 : 0) << c.name;
         EXPECT_EQ(result.result.error_points, c.errors) << c.name;
-        EXPECT_EQ(result.tables.lines[0].absorbed, c.joined) << c.name;
+        EXPECT_EQ(result.tables.lines[0].absorbed(), c.joined) << c.name;
     }
 }
 
@@ -160,8 +160,8 @@ TEST(EliminamosNodos, JoinThatWouldPassTheVertexLimitIsNotMade) {
     EXPECT_EQ(a.result.joins, 0);
     EXPECT_EQ(a.result.vertex_limit_nodes, 1);
     EXPECT_TRUE(a.result.error_points.empty());
-    EXPECT_FALSE(a.tables.lines[0].absorbed);
-    EXPECT_FALSE(a.tables.lines[1].absorbed);
+    EXPECT_FALSE(a.tables.lines[0].absorbed());
+    EXPECT_FALSE(a.tables.lines[1].absorbed());
     EXPECT_TRUE(a.joined_bytes().empty());
 
     a = analyse(two_lines(straight(0, 16384), straight(16383, 16385)));

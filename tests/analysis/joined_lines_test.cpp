@@ -122,7 +122,7 @@ TEST(JoinedLine, ChainOfThreeLeavesOnlyTheLastJoinLive) {
     EXPECT_TRUE(a.result.joined.absorbed(3));
     EXPECT_FALSE(a.result.joined.absorbed(4));
     for (const auto& line : a.tables.lines) {
-        EXPECT_TRUE(line.absorbed);
+        EXPECT_TRUE(line.absorbed());
     }
     EXPECT_EQ(a.joined_bytes(), line_bytes("RIO", {{0, 0, 0}, {10, 0, 0}, {20, 0, 0}, {30, 0, 0}}));
     // The loose ends now name the last line.

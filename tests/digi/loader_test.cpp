@@ -33,11 +33,11 @@ TEST(CargamosFichero, LoadsLinesAndTextsInFileOrderAndStepsOverOtherTypes) {
 
     ASSERT_EQ(t.lines.size(), 2u);
     ASSERT_EQ(t.texts.size(), 2u);
-    EXPECT_EQ(t.lines[0].file_position, 1);
+    EXPECT_EQ(t.lines[0].file_position(), 1);
     EXPECT_EQ(second, 1 + 84); // 48 + 12 x (2 vertices + 1 attribute)
     EXPECT_EQ(t.texts[0].file_position, second + 48 + 12 * 4);
-    EXPECT_EQ(t.lines[1].file_position, fourth + 60);
-    EXPECT_FALSE(t.lines[0].absorbed);
+    EXPECT_EQ(t.lines[1].file_position(), fourth + 60);
+    EXPECT_FALSE(t.lines[0].absorbed());
 
     const ElementView l0 = t.line(0);
     EXPECT_EQ(l0.item_count(), 2);

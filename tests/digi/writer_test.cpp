@@ -38,7 +38,7 @@ TEST(EscribimosSalida, EveryElementComesBackByteForByteLinesFirst) {
     EscribimosSalida(out, t, true, {});
     std::vector<std::byte> expected;
     for (const auto& r : t.lines) {
-        const auto s = slice(input, r.file_position, r.length);
+        const auto s = slice(input, r.file_position(), r.length());
         expected.insert(expected.end(), s.begin(), s.end());
     }
     for (const auto& r : t.texts) {
@@ -61,7 +61,7 @@ TEST(EscribimosSalida, AbsorbedLinesAreSkippedAndJoinedLinesGoBetweenLinesAndTex
     b.text("T", {0, 0, 0}, {"t"});
     b.line("B", {{5, 0, 0}, {6, 0, 0}});
     ElementTables t = load_elements(b.bytes(), "a.bin");
-    t.lines[0].absorbed = true;
+    t.lines[0].set_absorbed();
     // A line handed over as runs: A in its order, then A reversed (its first vertex repeats the
     // last placed and is dropped) and B reversed, with A's header and attributes.
     const std::vector<VertexRun> runs{

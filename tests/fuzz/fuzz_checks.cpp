@@ -304,7 +304,7 @@ void check_one_run(std::span<const std::byte> sheet, const RunFlags& flags,
 
     std::int64_t live_loaded = 0;
     for (const digi::LineRecord& line : tables.lines) {
-        live_loaded += line.absorbed ? 0 : 1;
+        live_loaded += line.absorbed() ? 0 : 1;
     }
     // Each join absorbs two live lines and adds one.
     require(live_loaded + result.joined.live_count() == loaded_lines - result.joins,
@@ -407,9 +407,9 @@ void check_loader(std::span<const std::byte> data) {
     for (const WalkedElement& element : walk.elements) {
         if (element.kind == 'C') {
             require(line < tables->lines.size() &&
-                        tables->lines[line].file_position == element.position &&
-                        tables->lines[line].length == element.length &&
-                        !tables->lines[line].absorbed,
+                        tables->lines[line].file_position() == element.position &&
+                        tables->lines[line].length() == element.length &&
+                        !tables->lines[line].absorbed(),
                     "line " + std::to_string(line + 1) + " is not the element at byte " +
                         std::to_string(element.position));
             append(lines_then_texts, slice(data, element.position, element.length));
