@@ -12,5 +12,5 @@
 int main(int argc, char** argv) {
     tarvel::cli::guard_process();
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return tarvel::cli::run_cli(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    return tarvel::cli::run_cli(args, std::cin, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
 }
