@@ -67,6 +67,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     // QApplication takes the whole locale of the environment again, numbers included.
     tarvel::use_user_locale();
+    QGuiApplication::setDesktopFileName(QStringLiteral("tarvel-gui"));
     // The window speaks Spanish whatever the desktop's language, so Qt's own buttons and
     // dialogs do too.
     const std::unique_ptr<QTranslator> qt_texts = tarvel::ui::install_qt_translations();
