@@ -1,12 +1,6 @@
 #include "cli/file_list.hpp"
 
-#include <fstream>
-#include <sstream>
-
 #include <gtest/gtest.h>
-
-#include "common/errors.hpp"
-#include "tests/run/temp_folder.hpp"
 
 namespace tarvel::cli {
 namespace {
@@ -31,27 +25,6 @@ TEST(FileList, NamesInOrderWithoutEmptyOnesOrCarriageReturns) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(names_in(c.text, c.separator), c.names) << c.text;
-    }
-}
-
-TEST(FileList, StandardInputOrAFileAndAListThatCannotBeReadIsAFileErrorNamingIt) {
-    std::istringstream in("x.bin\ny.bin\n");
-    EXPECT_EQ(read_file_list("-", in, false), (Names{"x.bin", "y.bin"}));
-    testing::TempFolder folder;
-    {
-        std::ofstream list(folder / "l.txt", std::ios::binary);
-        list << std::string("p.bin\0q.bin", 11);
-    }
-    std::istringstream unused;
-    EXPECT_EQ(read_file_list(folder / "l.txt", unused, true), (Names{"p.bin", "q.bin"}));
-    for (const std::filesystem::path& list : {folder / "no_existe", folder.path()}) {
-        try {
-            (void)read_file_list(list, unused, false);
-            ADD_FAILURE() << list;
-        } catch (const FileError& e) {
-            EXPECT_EQ(std::string(e.what()).rfind(list.string() + ": no se puede ", 0), 0u)
-                << e.what();
-        }
     }
 }
 
