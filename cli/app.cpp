@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cli/file_list.hpp"
 #include "cli/options.hpp"
 #include "common/errors.hpp"
 #include "run/job.hpp"
@@ -23,9 +24,10 @@ struct Work {
     std::vector<run::FileOutcome> listing_failures;
 };
 
-Work expand_inputs(const Options& options, std::ostream& err) {
+Work expand_inputs(const Options& options, const std::vector<std::filesystem::path>& inputs,
+                   std::ostream& err) {
     Work work;
-    for (const std::filesystem::path& input : options.inputs) {
+    for (const std::filesystem::path& input : inputs) {
         std::error_code error;
         if (!std::filesystem::is_directory(input, error)) {
             work.files.push_back(input);
@@ -130,7 +132,19 @@ private:
     int m_percent_shown = -1;
 };
 
-int run_options(const Options& options, std::ostream& out, std::ostream& err, bool show_progress) {
+/// The inputs of the command line, then those of the list it names.
+std::vector<std::filesystem::path> all_inputs(const Options& options, std::istream& in) {
+    std::vector<std::filesystem::path> inputs = options.inputs;
+    if (!options.files_from.empty()) {
+        const std::vector<std::filesystem::path> listed =
+            read_file_list(options.files_from, in, options.null_separated);
+        inputs.insert(inputs.end(), listed.begin(), listed.end());
+    }
+    return inputs;
+}
+
+int run_options(const Options& options, std::istream& in, std::ostream& out, std::ostream& err,
+                bool err_is_terminal) {
     if (!options.output.empty()) {
         std::error_code error;
         if (options.inputs.size() != 1 || std::filesystem::is_directory(options.inputs[0], error)) {
@@ -139,10 +153,18 @@ int run_options(const Options& options, std::ostream& out, std::ostream& err, bo
             return exit_usage;
         }
     }
-    Work work = expand_inputs(options, err);
+    std::vector<std::filesystem::path> inputs;
+    try {
+        inputs = all_inputs(options, in);
+    } catch (const Error& e) {
+        err << "tarvel: " << e.what() << '\n' << std::flush;
+        return exit_file_failed;
+    }
+    Work work = expand_inputs(options, inputs, err);
 
     run::JobSettings job;
     job.common.output = options.output;
+    job.common.output_folder = options.output_folder;
     job.common.codes = options.codes;
     job.common.unit = options.unit;
     job.common.all_elements = options.all_elements;
@@ -152,6 +174,8 @@ int run_options(const Options& options, std::ostream& out, std::ostream& err, bo
     job.gis_export = options.gis_export;
     job.crs = options.crs;
 
+    const bool show_progress = options.progress == Progress::shown ||
+                               (options.progress == Progress::on_terminal && err_is_terminal);
     Reporter reporter(out, err, work.files.size(), options.quiet, show_progress);
     if (work.files.size() == 1) {
         job.common.progress = reporter.sheet_progress(work.files.front());
@@ -204,15 +228,15 @@ int checked_results(std::ostream& out, std::ostream& err) {
 
 } // namespace
 
-int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-            bool show_progress) {
+int run_cli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+            std::ostream& err, bool err_is_terminal) {
     try {
         const unsigned cores = std::thread::hardware_concurrency();
         const ParseOutcome parsed = parse_options(args, cores, out, err);
         if (!parsed.options) {
             return parsed.exit_code;
         }
-        const int code = run_options(*parsed.options, out, err, show_progress);
+        const int code = run_options(*parsed.options, in, out, err, err_is_terminal);
         return code == exit_success ? checked_results(out, err) : code;
     } catch (...) {
         err << "tarvel: " << run::failure_reason(std::current_exception()) << '\n' << std::flush;

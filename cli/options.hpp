@@ -17,10 +17,18 @@ inline constexpr int exit_success = 0;
 inline constexpr int exit_file_failed = 1;
 inline constexpr int exit_usage = 2;
 
+/// When the progress line is drawn on stderr.
+enum class Progress { on_terminal, shown, hidden };
+
 struct Options {
     std::vector<std::filesystem::path> inputs; ///< DIGI files or folders, in the order given
-    std::filesystem::path output;              ///< empty: the derived name
-    std::filesystem::path codes;               ///< empty: no direction check
+    /// A list of further inputs, one a line, taken after `inputs` ("-": standard input);
+    /// empty: none.
+    std::filesystem::path files_from;
+    bool null_separated = false;         ///< the list's names end with a 0 byte, not a line end
+    std::filesystem::path output;        ///< empty: the derived name
+    std::filesystem::path output_folder; ///< derived outputs go here; empty: beside the input
+    std::filesystem::path codes;         ///< empty: no direction check
     run::Unit unit = run::Unit::millimetres;
     bool all_elements = false;
     unsigned jobs = 1; ///< files processed at once in a batch
@@ -29,6 +37,7 @@ struct Options {
     std::filesystem::path report;              ///< JSON report; empty: none
     std::filesystem::path gis_export;          ///< GIS export; empty: none
     std::string crs;                           ///< of the export; empty: none
+    Progress progress = Progress::on_terminal;
 };
 
 /// Either options to run with, or the exit code of a parse that ends the program

@@ -35,10 +35,11 @@ bool has_bin_extension(const std::string& name) {
 }
 
 /// For every file, the earlier files of the list it must wait for: one writes (as output
-/// or error file) the file the other reads. Keeping their list order makes the result the
-/// same whatever number of files run at once.
+/// or error file, beside it or in `output_folder`) the file the other reads. Keeping their
+/// list order makes the result the same whatever number of files run at once.
 std::vector<std::vector<std::size_t>>
-ordering_constraints(const std::vector<std::filesystem::path>& inputs) {
+ordering_constraints(const std::vector<std::filesystem::path>& inputs,
+                     const std::filesystem::path& output_folder) {
     std::multimap<std::filesystem::path, std::size_t> by_input;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         by_input.emplace(normalized_path(inputs[i]), i);
@@ -48,7 +49,7 @@ ordering_constraints(const std::vector<std::filesystem::path>& inputs) {
         if (!inputs[i].has_filename()) {
             continue;
         }
-        for (const std::filesystem::path& written : derived_names(inputs[i])) {
+        for (const std::filesystem::path& written : derived_names(inputs[i], output_folder)) {
             const auto [first, last] = by_input.equal_range(normalized_path(written));
             for (auto it = first; it != last; ++it) {
                 const std::size_t reader = it->second;
@@ -118,9 +119,11 @@ std::vector<std::filesystem::path> batch_list(const std::filesystem::path& folde
     // std::string compares its characters as unsigned bytes.
     std::sort(names.begin(), names.end());
 
+    // The exclusions go by the names beside each sheet, wherever this run writes: there they
+    // are the outputs of an earlier run, never sheets.
     std::set<std::string> derived;
     for (const std::string& name : names) {
-        for (const std::filesystem::path& written : derived_names(name)) {
+        for (const std::filesystem::path& written : derived_names(name, {})) {
             derived.insert(written.string());
         }
     }
@@ -137,7 +140,8 @@ std::vector<FileOutcome> run_batch(const std::vector<std::filesystem::path>& inp
                                    const RunSettings& common, unsigned jobs,
                                    const FileDone& on_file_done) {
     std::vector<FileOutcome> outcomes(inputs.size());
-    const std::vector<std::vector<std::size_t>> wait_for = ordering_constraints(inputs);
+    const std::vector<std::vector<std::size_t>> wait_for =
+        ordering_constraints(inputs, common.output_folder);
     std::vector<bool> done(inputs.size(), false);
     std::mutex mutex;
     std::condition_variable finished;

@@ -1,6 +1,10 @@
 #include "run/job.hpp"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <sys/stat.h>
 
 #include "common/errors.hpp"
 #include "run/messages.hpp"
@@ -59,10 +63,28 @@ private:
     std::vector<std::string> m_failures;
 };
 
+/// The folder asked for the outputs is checked once, before any sheet is read, rather than
+/// failing every sheet of a batch with the same reason.
+void require_output_folder(const std::filesystem::path& folder) {
+    if (folder.empty()) {
+        return;
+    }
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        const int error = errno;
+        throw FileError(folder.string() +
+                        ": no se puede usar como carpeta de salida: " + std::strerror(error));
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        throw FileError(folder.string() + ": no es una carpeta (carpeta de salida)");
+    }
+}
+
 } // namespace
 
 JobOutcome run_job(const JobSettings& settings, const std::vector<std::filesystem::path>& inputs,
                    const FileDone& on_file_done) {
+    require_output_folder(settings.common.output_folder);
     RunWideFiles run_wide(open_run_outputs(settings, inputs));
     RunSettings common = settings.common;
     common.keep_details = common.keep_details || !run_wide.empty();

@@ -22,7 +22,8 @@ struct JobOutcome {
     bool cancelled = false;
 };
 
-/// Processes `inputs` with `settings`. A chosen output name holds only with one input. The
+/// Processes `inputs` with `settings`. A chosen output name holds only with one input. An
+/// output folder that is not there or is no folder is a FileError before any sheet is read. The
 /// run-wide outputs are refused (RunRefused, before any sheet is read) when they would take
 /// the place of an input, an output, the codes file or each other, and thrown as FileError
 /// when they cannot be created; once the sheets are under way their failures are kept in the

@@ -26,6 +26,15 @@ bool written_only_with_codes(OutputRole role) {
     throw RunRefused(message);
 }
 
+/// `input`'s name with `piece`, beside it or in `output_folder`.
+std::filesystem::path derived_name(const std::filesystem::path& input, std::string_view piece,
+                                   const std::filesystem::path& output_folder) {
+    if (output_folder.empty()) {
+        return name_with_piece(input, piece);
+    }
+    return output_folder / name_with_piece(input.filename(), piece);
+}
+
 } // namespace
 
 std::string_view role_name(OutputRole role) noexcept {
@@ -43,22 +52,24 @@ std::string_view role_name(OutputRole role) noexcept {
 }
 
 std::vector<PlannedOutput> file_outputs(const std::filesystem::path& input,
-                                        const std::filesystem::path& chosen_output) {
+                                        const std::filesystem::path& chosen_output,
+                                        const std::filesystem::path& output_folder) {
     std::vector<PlannedOutput> outputs;
     for (const DerivedOutput& derived : derived_outputs) {
         if (derived.role == OutputRole::sheet && !chosen_output.empty()) {
             outputs.push_back({derived.role, chosen_output});
         } else {
-            outputs.push_back({derived.role, name_with_piece(input, derived.piece)});
+            outputs.push_back({derived.role, derived_name(input, derived.piece, output_folder)});
         }
     }
     return outputs;
 }
 
-std::vector<std::filesystem::path> derived_names(const std::filesystem::path& input) {
+std::vector<std::filesystem::path> derived_names(const std::filesystem::path& input,
+                                                 const std::filesystem::path& output_folder) {
     std::vector<std::filesystem::path> names;
     for (const DerivedOutput& derived : derived_outputs) {
-        names.push_back(name_with_piece(input, derived.piece));
+        names.push_back(derived_name(input, derived.piece, output_folder));
     }
     return names;
 }

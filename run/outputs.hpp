@@ -36,13 +36,17 @@ struct PlannedOutput {
     std::filesystem::path target;
 };
 
-/// The outputs of one input: each derived output under its derived name, the sheet under
-/// `chosen_output` instead when that is not empty.
+/// The outputs of one input: each derived output under its derived name, in `output_folder`
+/// when that is not empty, else beside the input; the sheet under `chosen_output` instead
+/// when that is not empty.
 [[nodiscard]] std::vector<PlannedOutput> file_outputs(const std::filesystem::path& input,
-                                                      const std::filesystem::path& chosen_output);
+                                                      const std::filesystem::path& chosen_output,
+                                                      const std::filesystem::path& output_folder);
 
-/// Every name derived from `input` (whatever output was chosen), for the batch's exclusions.
-[[nodiscard]] std::vector<std::filesystem::path> derived_names(const std::filesystem::path& input);
+/// Every name derived from `input` (whatever output was chosen), in `output_folder` when that
+/// is not empty, else beside the input: what a batch must not read before `input` is done.
+[[nodiscard]] std::vector<std::filesystem::path>
+derived_names(const std::filesystem::path& input, const std::filesystem::path& output_folder);
 
 /// What a run reads: its input and its codes file (empty: none).
 struct ReadFiles {

@@ -248,7 +248,8 @@ std::shared_ptr<const SheetResults> analyse_sheet(const RunSettings& settings) {
 RunSummary ProcesamosFichero(const RunSettings& settings) {
     require_input_name(settings.input);
     const WorkInProgress::Input on_record(settings.input);
-    const std::vector<PlannedOutput> outputs = file_outputs(settings.input, settings.output);
+    const std::vector<PlannedOutput> outputs =
+        file_outputs(settings.input, settings.output, settings.output_folder);
     refuse_overwrites(outputs, {settings.input, settings.codes});
 
     // Everything is read and worked out in memory first: a codes file that cannot be read

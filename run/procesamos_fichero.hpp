@@ -34,7 +34,10 @@ inline constexpr double default_tolerance = 0.10;
 struct RunSettings {
     std::filesystem::path input;
     std::filesystem::path output; ///< empty: the name derived from the input ("_sal")
-    std::filesystem::path codes;  ///< codes file with direction; empty: no direction check
+    /// Where the derived output and error file go, under the names they would have beside
+    /// the input; empty: beside the input.
+    std::filesystem::path output_folder;
+    std::filesystem::path codes; ///< codes file with direction; empty: no direction check
     /// `codes` as read once for a whole run; null: the run reads `codes` itself.
     std::shared_ptr<const CodesRead> codes_read;
     Unit unit = Unit::millimetres;

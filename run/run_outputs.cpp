@@ -38,7 +38,8 @@ void refuse_overwrites(const std::vector<PlannedOutput>& outputs, const JobSetti
             }
             const std::filesystem::path chosen =
                 inputs.size() == 1 ? settings.common.output : std::filesystem::path();
-            for (const PlannedOutput& written : file_outputs(input, chosen)) {
+            for (const PlannedOutput& written :
+                 file_outputs(input, chosen, settings.common.output_folder)) {
                 if (same_file(output.target, written.target)) {
                     refuse(output, std::string(role_name(written.role)) + " de " + input.string());
                 }

@@ -8,6 +8,7 @@
 #include <QTranslator>
 #include <cstdio>
 
+#include "common/user_locale.hpp"
 #include "ui/dialogs.hpp"
 #include "ui/main_window.hpp"
 #include "ui/start.hpp"
@@ -40,6 +41,7 @@ private:
 } // namespace
 
 int main(int argc, char* argv[]) {
+    tarvel::use_user_locale();
     QCoreApplication::setApplicationName(QStringLiteral("tarvel-gui"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVEL_VERSION));
     // The arguments are read before the window system is opened: --help and --version work
@@ -63,6 +65,9 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    // QApplication takes the whole locale of the environment again, numbers included.
+    tarvel::use_user_locale();
+    QGuiApplication::setDesktopFileName(QStringLiteral("tarvel-gui"));
     // The window speaks Spanish whatever the desktop's language, so Qt's own buttons and
     // dialogs do too.
     const std::unique_ptr<QTranslator> qt_texts = tarvel::ui::install_qt_translations();

@@ -4,11 +4,16 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
+#include <QSvgRenderer>
 #include <QTranslator>
 
 #include "ui/texts.hpp"
+
+// A resource compiled into a static library is registered by hand, from outside any namespace.
+static void register_icon_resource() {
+    Q_INIT_RESOURCE(icon);
+}
 
 namespace tarvel::ui {
 
@@ -99,27 +104,16 @@ std::unique_ptr<QTranslator> install_qt_translations() {
 }
 
 QIcon window_icon() {
+    // The same drawing as the desktop's icon, rendered at each size rather than scaled.
+    register_icon_resource();
+    QSvgRenderer drawing(QStringLiteral(":/tarvel/tarvel.svg"));
     QIcon icon;
     for (const int size : {16, 32, 48, 64, 128, 256}) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.scale(size / 64.0, size / 64.0);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(0xf4, 0xf1, 0xe8));
-        painter.drawRoundedRect(QRectF(2, 2, 60, 60), 10, 10);
-        QPainterPath river(QPointF(8, 50));
-        river.cubicTo(QPointF(18, 44), QPointF(22, 30), QPointF(32, 30));
-        river.cubicTo(QPointF(42, 30), QPointF(46, 16), QPointF(56, 12));
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(QColor(0x15, 0x65, 0xc0), 6, Qt::SolidLine, Qt::RoundCap));
-        painter.drawPath(river);
-        painter.setPen(QPen(Qt::white, 2));
-        painter.setBrush(QColor(0x21, 0x21, 0x21));
-        painter.drawEllipse(QPointF(32, 30), 5, 5);
-        painter.setBrush(QColor(0xd3, 0x2f, 0x2f));
-        painter.drawPolygon(QPolygonF{{48, 40}, {58, 56}, {38, 56}});
+        drawing.render(&painter);
+        painter.end();
         icon.addPixmap(pixmap);
     }
     return icon;

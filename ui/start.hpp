@@ -31,7 +31,8 @@ struct StartOptions {
 /// them in the running application. Returns the translator, or null when they are not there.
 [[nodiscard]] std::unique_ptr<QTranslator> install_qt_translations();
 
-/// The window's icon, drawn in code: two line pieces meeting at a node, and a marker.
+/// The window's icon, the program's SVG icon (a resource) rendered at the usual sizes: two
+/// line pieces meeting at a node, and a marker.
 [[nodiscard]] QIcon window_icon();
 
 } // namespace tarvel::ui

@@ -41,9 +41,10 @@ TEST(ParseOptions, DefaultsForOneInput) {
 
 TEST(ParseOptions, EveryOptionInShortAndLongForm) {
     const Parsed s = parse({"-o", "x.bin", "-c", "c.CFG", "-u", "cm", "-a", "-j", "2", "-q", "-t",
-                            "0.25", "--report", "r.json", "a.bin"});
-    const Parsed l = parse({"a.bin", "--output", "x.bin", "--codes=c.CFG", "--units", "cm", "--all",
-                            "--jobs", "2", "--quiet", "--tolerance", "0.25", "--report=r.json"});
+                            "0.25", "--report", "r.json", "--progress", "a.bin"});
+    const Parsed l =
+        parse({"a.bin", "--output", "x.bin", "--codes=c.CFG", "--units", "cm", "--all", "--jobs",
+               "2", "--quiet", "--tolerance", "0.25", "--report=r.json", "--progress"});
     for (const Parsed* p : {&s, &l}) {
         ASSERT_TRUE(p->outcome.options) << p->err;
         const Options& o = *p->outcome.options;
@@ -56,10 +57,27 @@ TEST(ParseOptions, EveryOptionInShortAndLongForm) {
         EXPECT_EQ(o.jobs, 2u);
         EXPECT_EQ(o.tolerance, 0.25);
         EXPECT_EQ(o.report, "r.json");
+        EXPECT_EQ(o.progress, Progress::shown);
     }
     EXPECT_EQ(parse({"a"}).outcome.options->tolerance, run::default_tolerance);
     EXPECT_EQ(parse({"-u", "m", "a"}).outcome.options->unit, run::Unit::metres);
     EXPECT_EQ(parse({"-u", "mm", "a"}).outcome.options->unit, run::Unit::millimetres);
+}
+
+TEST(ParseOptions, ListOutputFolderAndProgress) {
+    const Parsed p = parse({"--files-from", "-", "--null", "--output-dir", "sal", "--no-progress"});
+    ASSERT_TRUE(p.outcome.options) << p.err;
+    const Options& o = *p.outcome.options;
+    EXPECT_TRUE(o.inputs.empty());
+    EXPECT_EQ(o.files_from, "-");
+    EXPECT_TRUE(o.null_separated);
+    EXPECT_EQ(o.output_folder, "sal");
+    EXPECT_EQ(o.progress, Progress::hidden);
+    const Options plain = *parse({"a.bin"}).outcome.options;
+    EXPECT_TRUE(plain.files_from.empty());
+    EXPECT_FALSE(plain.null_separated);
+    EXPECT_TRUE(plain.output_folder.empty());
+    EXPECT_EQ(plain.progress, Progress::on_terminal);
 }
 
 TEST(ParseOptions, InputsKeepTheirOrder) {
@@ -69,23 +87,48 @@ TEST(ParseOptions, InputsKeepTheirOrder) {
               (std::vector<std::filesystem::path>{"c.bin", "carpeta", "a.bin"}));
 }
 
-TEST(ParseOptions, UsageErrorsExitTwoWithAMessage) {
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{},
-                                               {"-o", "x.bin", "a.bin", "b.bin"},
-                                               {"-u", "km", "a.bin"},
-                                               {"-j", "0", "a.bin"},
-                                               {"-j", "muchos", "a.bin"},
-                                               {"--tolerancia", "0.1", "a.bin"},
-                                               {"-t", "-0.1", "a.bin"},
-                                               {"-t", "cerca", "a.bin"},
-                                               {"--crs", "EPSG:25830", "a.bin"},
-                                               {"-c"},
-                                               {""}}) {
-        const Parsed p = parse(args);
-        EXPECT_FALSE(p.outcome.options);
-        EXPECT_EQ(p.outcome.exit_code, exit_usage);
-        EXPECT_EQ(p.err.rfind("tarvel: error de uso: ", 0), 0u) << p.err;
+// Every kind of mistake is answered in Spanish, naming the option and the value given; the
+// parser's own English words never reach the user.
+TEST(ParseOptions, EveryKindOfMistakeIsAUsageErrorInSpanish) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{}, "falta la entrada: ficheros DIGI o carpetas, o --files-from LISTA"},
+        {{"--tolerancia", "0.1", "a.bin"}, "opción desconocida: --tolerancia"},
+        {{"-x", "a.bin"}, "opción desconocida: -x"},
+        {{"-c"}, "a la opción --codes le falta su valor (FICHERO)"},
+        {{"a.bin", "--output-dir="}, "a la opción --output-dir le falta su valor (CARPETA)"},
+        {{"-j", "2", "-j", "3", "a.bin"}, "la opción --jobs se ha dado 2 veces; solo vale una"},
+        {{"-j", "0", "a.bin"}, "--jobs 0: ha de ser un número entero de 1 a 1024"},
+        {{"-j", "muchos", "a.bin"}, "--jobs muchos: ha de ser un número entero de 1 a 1024"},
+        {{"-u", "km", "a.bin"}, "--units km: ha de ser m, cm o mm"},
+        {{"-t", "-0.1", "a.bin"},
+         "--tolerance -0.1: ha de ser un número de metros no negativo, con punto decimal (0.25)"},
+        {{"-t", "0,1", "a.bin"},
+         "--tolerance 0,1: ha de ser un número de metros no negativo, con punto decimal (0.25)"},
+        {{"--all=si", "a.bin"}, "la opción --all no lleva valor (se ha dado \"si\")"},
+        {{"-o", "x.bin", "a.bin", "b.bin"}, "--output solo vale con un único fichero de entrada"},
+        {{"-o", "x.bin", "--files-from", "l.txt"},
+         "--output solo vale con un único fichero de entrada"},
+        {{"-o", "x.bin", "--output-dir", "sal", "a.bin"}, "--output-dir no vale con --output"},
+        {{"--null", "a.bin"}, "--null solo vale con --files-from"},
+        {{"--progress", "--no-progress", "a.bin"}, "--progress y --no-progress se excluyen"},
+        {{"--crs", "EPSG:25830", "a.bin"}, "--crs solo vale con --export"},
+        {{""}, "un nombre de entrada vacío"},
+    };
+    for (const Case& c : cases) {
+        const Parsed p = parse(c.args);
+        const std::string shown = c.args.empty() ? "(nada)" : c.args.front();
+        EXPECT_FALSE(p.outcome.options) << shown;
+        EXPECT_EQ(p.outcome.exit_code, exit_usage) << shown;
+        EXPECT_EQ(p.err, std::string("tarvel: error de uso: ") + c.message +
+                             "\nPruebe 'tarvel --help' para ver las opciones.\n");
+        for (const char* english : {"required", "Expected", "not in range", "following argument",
+                                    "convert", "missing", "At Most", "Value", "excludes"}) {
+            EXPECT_EQ(p.err.find(english), std::string::npos) << english << " in " << p.err;
+        }
         EXPECT_TRUE(p.out.empty());
     }
 }
@@ -97,7 +140,8 @@ TEST(ParseOptions, HelpAndVersionExitZeroOnStandardOutput) {
         EXPECT_EQ(p.outcome.exit_code, exit_success);
         EXPECT_NE(p.out.find("Uso: tarvel"), std::string::npos) << p.out;
         for (const char* option : {"--output", "--codes", "--units", "--all", "--jobs", "--quiet",
-                                   "--tolerance", "--report", "--export", "--crs"}) {
+                                   "--tolerance", "--report", "--export", "--crs", "--files-from",
+                                   "--null", "--output-dir", "--progress", "--no-progress"}) {
             EXPECT_NE(p.out.find(option), std::string::npos) << option;
         }
         EXPECT_TRUE(p.err.empty());

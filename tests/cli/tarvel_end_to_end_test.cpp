@@ -1,4 +1,5 @@
 // The real `tarvel` program run on temporary copies, its files compared byte for byte.
+#include <clocale>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -41,10 +42,13 @@ std::string file_text(const std::filesystem::path& path) {
     return text.str();
 }
 
-/// Runs the program in `folder` with `args`; its output is caught outside that folder.
-Ran tarvel(const TempFolder& folder, const std::vector<std::string>& args) {
+/// Runs the program in `folder` with `args`, and `environment` ("NAME=value ...") when given;
+/// its output is caught outside that folder.
+Ran tarvel(const TempFolder& folder, const std::vector<std::string>& args,
+           const std::string& environment = {}) {
     TempFolder logs;
-    std::string command = "cd " + quoted(folder.path().string()) + " && " + quoted(TARVEL_CLI_PATH);
+    std::string command = "cd " + quoted(folder.path().string()) + " && " + environment + " " +
+                          quoted(TARVEL_CLI_PATH);
     for (const std::string& arg : args) {
         command += ' ';
         command += quoted(arg);
@@ -222,6 +226,30 @@ TEST(TarvelProgram, SameFilesAndLinesWithOneJobOrTwo) {
     EXPECT_GT(files[0].size(), 11u);
     EXPECT_EQ(files[0], files[1]);
     EXPECT_EQ(out[0], out[1]);
+}
+
+// What the system says inside a message (why a file cannot be opened) is in the user's
+// language, while numbers keep the form the options and the report use, whatever the locale.
+TEST(TarvelProgram, SystemTextsInTheUsersLanguageNumbersAlwaysWithAPoint) {
+    locale_t spanish = ::newlocale(LC_ALL_MASK, "es_ES.UTF-8", nullptr);
+    ASSERT_NE(spanish, nullptr) << "es_ES.UTF-8 is not installed: scripts/install-deps.sh makes it";
+    ::freelocale(spanish);
+    TempFolder folder;
+    write_bytes((folder / "hoja.bin").string(), testing::typical_sheet());
+    const std::string spanish_env = "LANG=es_ES.UTF-8 LC_ALL=es_ES.UTF-8";
+
+    const Ran missing = tarvel(folder, {"no_existe.bin"}, spanish_env);
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("no_existe.bin: no se puede abrir: No existe el fichero o el "
+                               "directorio"),
+              std::string::npos)
+        << missing.err;
+
+    const Ran ran =
+        tarvel(folder, {"-t", "0.25", "--report", "informe.json", "hoja.bin"}, spanish_env);
+    EXPECT_EQ(ran.code, 0) << ran.err;
+    EXPECT_NE(file_text(folder / "informe.json").find("\"tolerancia_m\":0.25,"), std::string::npos)
+        << file_text(folder / "informe.json");
 }
 
 } // namespace

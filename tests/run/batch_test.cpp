@@ -140,20 +140,27 @@ TEST(RunBatch, SameFilesWhateverTheNumberOfJobs) {
 }
 
 TEST(RunBatch, FileWrittenByAnEarlierFileIsReadAfterIt) {
-    // Given by hand, a list may hold a file and its own output; the output is then read
-    // as the earlier file left it, whatever the number of jobs.
-    for (const unsigned jobs : {1u, 2u, 3u}) {
-        TempFolder folder;
-        write_bytes((folder / "a.bin").string(), joinable_sheet(0));
-        write_bytes((folder / "a_sal.bin").string(), joinable_sheet(500));
-        const std::vector<std::filesystem::path> inputs{folder / "a.bin", folder / "a_sal.bin",
-                                                        folder / "a.bin"};
-        const auto outcomes = run_batch(inputs, RunSettings{}, jobs);
-        ASSERT_TRUE(outcomes[1].summary);
-        // a_sal.bin then holds a's single joined line: nothing left to join.
-        EXPECT_EQ(outcomes[1].summary->lines_read, 1) << jobs;
-        EXPECT_EQ(outcomes[1].summary->joins, 0) << jobs;
-        EXPECT_TRUE(read_bytes((folder / "a_sal_sal.bin").string()).empty());
+    // Given by hand, a list may hold a file and its own output, beside it or in the output
+    // folder; the output is then read as the earlier file left it, whatever the number of jobs.
+    for (const bool in_output_folder : {false, true}) {
+        for (const unsigned jobs : {1u, 2u, 3u}) {
+            TempFolder folder;
+            std::filesystem::create_directory(folder / "sal");
+            const std::filesystem::path written =
+                in_output_folder ? folder / "sal" / "a_sal.bin" : folder / "a_sal.bin";
+            write_bytes((folder / "a.bin").string(), joinable_sheet(0));
+            write_bytes(written.string(), joinable_sheet(500));
+            const std::vector<std::filesystem::path> inputs{folder / "a.bin", written,
+                                                            folder / "a.bin"};
+            RunSettings common;
+            common.output_folder = in_output_folder ? folder / "sal" : std::filesystem::path();
+            const auto outcomes = run_batch(inputs, common, jobs);
+            ASSERT_TRUE(outcomes[1].summary);
+            // a_sal.bin then holds a's single joined line: nothing left to join.
+            EXPECT_EQ(outcomes[1].summary->lines_read, 1) << jobs << in_output_folder;
+            EXPECT_EQ(outcomes[1].summary->joins, 0) << jobs << in_output_folder;
+            EXPECT_TRUE(read_bytes((written.parent_path() / "a_sal_sal.bin").string()).empty());
+        }
     }
 }
 

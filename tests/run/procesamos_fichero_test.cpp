@@ -294,3 +294,65 @@ TEST(ProcesamosFichero, UnitFactorsAreFileUnitsPerMetre) {
 
 } // namespace
 } // namespace tarvel::run
+
+namespace tarvel::run {
+namespace {
+
+// An output folder takes the output and error file under the names they would have beside
+// the input, writes nothing beside it, and refuses as beside it what would overwrite a file
+// the run reads.
+TEST(ProcesamosFichero, OutputFolderTakesTheDerivedNamesAndKeepsTheRefusals) {
+    TempFolder sheets;
+    TempFolder beside;
+    for (const TempFolder* folder : {&sheets, &beside}) {
+        write_bytes((*folder / "hoja.v2.bin").string(), head_to_head_sheet());
+        write_bytes((*folder / "codigos.CFG").string(), bytes_of("RIO0001,1\n"));
+    }
+    RunSettings settings;
+    settings.input = beside / "hoja.v2.bin";
+    settings.codes = beside / "codigos.CFG";
+    (void)ProcesamosFichero(settings);
+
+    TempFolder out;
+    settings.input = sheets / "hoja.v2.bin";
+    settings.codes = sheets / "codigos.CFG";
+    settings.output_folder = out.path();
+    const auto sheets_before = snapshot(sheets);
+    const RunSummary summary = ProcesamosFichero(settings);
+    EXPECT_EQ(summary.output, out / "hoja_sal.v2.bin");
+    EXPECT_EQ(summary.error_file, out / "hoja_err.v2.bin");
+    EXPECT_EQ(snapshot(sheets), sheets_before);
+    EXPECT_EQ(out.names(), (std::set<std::string>{"hoja_err.v2.bin", "hoja_sal.v2.bin"}));
+    for (const char* name : {"hoja_sal.v2.bin", "hoja_err.v2.bin"}) {
+        EXPECT_EQ(read_bytes((out / name).string()), read_bytes((beside / name).string())) << name;
+    }
+
+    struct Refusal {
+        const char* case_name;
+        const char* link_in_out; // a symbolic link of this name in the output folder...
+        const char* links_to;    // ...to this file of the sheets' folder
+        bool codes_in_out;       // the codes file read from the output folder's error name
+    };
+    for (const Refusal& r :
+         {Refusal{"output is the input", "hoja_sal.v2.bin", "hoja.v2.bin", false},
+          Refusal{"output is the codes file", "hoja_sal.v2.bin", "codigos.CFG", false},
+          Refusal{"error file is the codes file", nullptr, nullptr, true}}) {
+        TempFolder refused_out;
+        RunSettings refused = settings;
+        refused.output_folder = refused_out.path();
+        if (r.link_in_out != nullptr) {
+            std::filesystem::create_symlink(sheets / r.links_to, refused_out / r.link_in_out);
+        }
+        if (r.codes_in_out) {
+            write_bytes((refused_out / "hoja_err.v2.bin").string(), bytes_of("RIO0001,1\n"));
+            refused.codes = refused_out / "hoja_err.v2.bin";
+        }
+        const auto out_before = refused_out.names();
+        EXPECT_THROW((void)ProcesamosFichero(refused), RunRefused) << r.case_name;
+        EXPECT_EQ(snapshot(sheets), sheets_before) << r.case_name;
+        EXPECT_EQ(refused_out.names(), out_before) << r.case_name;
+    }
+}
+
+} // namespace
+} // namespace tarvel::run

@@ -2,11 +2,14 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QImage>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTranslator>
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace tarvel::ui {
 namespace {
@@ -85,6 +88,35 @@ TEST(QtTranslations, QtsOwnButtonsReadInSpanishOnceLoaded) {
     EXPECT_EQ(box.button(QMessageBox::Cancel)->text().remove(QLatin1Char('&')).toStdString(),
               "Cancelar");
     QCoreApplication::removeTranslator(translator.get());
+}
+
+// The window's icon is the installed SVG drawing: at every size, the river's blue, the node's
+// dark dot and the marker's red where the drawing puts them, and the corners left clear.
+TEST(WindowIcon, IsTheProgramsSvgDrawingAtEverySize) {
+    const QIcon icon = window_icon();
+    ASSERT_FALSE(icon.isNull());
+    // Small sizes blend the edges of the shapes: a colour is taken as the drawing's when
+    // each channel is within a few steps of it.
+    const auto near = [](const QColor& got, const char* expected) {
+        const QColor want(QString::fromLatin1(expected));
+        return std::abs(got.red() - want.red()) <= 24 &&
+               std::abs(got.green() - want.green()) <= 24 &&
+               std::abs(got.blue() - want.blue()) <= 24 && got.alpha() == 255;
+    };
+    for (const int size : {32, 48, 64, 256}) {
+        const QImage image = icon.pixmap(size, size).toImage();
+        ASSERT_EQ(image.width(), size);
+        // The pixel under a point of the 64-unit drawing.
+        const auto at = [&](double x, double y) {
+            return image.pixelColor(static_cast<int>(x * size / 64),
+                                    static_cast<int>(y * size / 64));
+        };
+        EXPECT_EQ(at(0, 0).alpha(), 0) << size;
+        EXPECT_TRUE(near(at(32, 30), "#212121")) << size << at(32, 30).name().toStdString();
+        EXPECT_TRUE(near(at(48, 51), "#d32f2f")) << size << at(48, 51).name().toStdString();
+        EXPECT_TRUE(near(at(52, 14.5), "#1565c0")) << size << at(52, 14.5).name().toStdString();
+        EXPECT_TRUE(near(at(10, 10), "#f4f1e8")) << size << at(10, 10).name().toStdString();
+    }
 }
 
 } // namespace
