@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/big_vector.hpp"
 #include "digi/definiciones_digi.hpp"
 
 namespace tarvel::analysis {
@@ -125,7 +126,7 @@ private:
     [[nodiscard]] EndRef end_ref(std::int32_t line, bool last) const;
 
     std::int32_t m_loaded = 0;
-    std::vector<Record> m_lines;
+    BigVector<Record> m_lines;
     std::int64_t m_live = 0;
 };
 

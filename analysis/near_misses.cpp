@@ -9,17 +9,31 @@
 namespace tarvel::analysis {
 namespace {
 
-/// A node placed for the sweep: where it is, and its number with whether it is a loose end.
-/// Twelve bytes, so that the sweep of a large sheet holds little besides its node table.
+/// A node placed for the sweep: its number and whether it is a loose end, in four bytes (its
+/// place is read from the node table), so that the sweep of a large sheet, which may run
+/// beside the node loop, holds little besides the node table.
 struct Entry {
-    std::int32_t x;
-    std::int32_t y;
     std::uint32_t node_and_loose; ///< node number in the low 31 bits, the loose-end mark above
 
     [[nodiscard]] std::int32_t node() const noexcept {
         return static_cast<std::int32_t>(node_and_loose & 0x7FFF'FFFFU);
     }
     [[nodiscard]] bool loose() const noexcept { return (node_and_loose >> 31) != 0; }
+};
+
+/// Where the entries' nodes are.
+struct Places {
+    std::span<const std::int32_t> xs;
+    std::span<const std::int32_t> ys;
+    int shift; ///< rows are 2^shift tall
+
+    [[nodiscard]] std::int64_t x(const Entry& e) const {
+        return xs[static_cast<std::size_t>(e.node())];
+    }
+    [[nodiscard]] std::int64_t y(const Entry& e) const {
+        return ys[static_cast<std::size_t>(e.node())];
+    }
+    [[nodiscard]] std::int64_t row(const Entry& e) const { return y(e) >> shift; }
 };
 
 /// The node's place, with the Z of the end of its first line that lies there; `lines` are the
@@ -42,14 +56,21 @@ NearPlace place_of(const digi::ElementTables& tables, const NodeTable& nodes, st
 std::map<std::int32_t, std::vector<std::int32_t>>
 loaded_lines_at(const NodeTable& nodes, const std::vector<std::array<std::int32_t, 2>>& pairs) {
     std::map<std::int32_t, std::vector<std::int32_t>> lines;
+    if (pairs.empty()) {
+        return lines;
+    }
+    // A mark per node keeps the pass over every loaded line to one bit test each.
+    std::vector<bool> wanted(static_cast<std::size_t>(nodes.node_count()), false);
     for (const auto& pair : pairs) {
         lines[pair[0]];
         lines[pair[1]];
+        wanted[static_cast<std::size_t>(pair[0])] = true;
+        wanted[static_cast<std::size_t>(pair[1])] = true;
     }
     for (std::int32_t line = 0; line < nodes.loaded_line_count(); ++line) {
         for (const std::int32_t node : nodes.nodes_of(line)) {
-            if (const auto it = lines.find(node); it != lines.end()) {
-                it->second.push_back(line);
+            if (node != NodeTable::no_node && wanted[static_cast<std::size_t>(node)]) {
+                lines[node].push_back(line);
             }
         }
     }
@@ -59,42 +80,42 @@ loaded_lines_at(const NodeTable& nodes, const std::vector<std::array<std::int32_
 /// The nodes as entries in order of row, then X. Where there are not many more rows than
 /// nodes (the usual sheet) the rows are counted out and each short row sorted on its own;
 /// otherwise one sort does it all.
-std::vector<Entry> sorted_entries(const NodeTable& nodes, int shift) {
-    const std::span<const std::int32_t> xs = nodes.xs();
-    const std::span<const std::int32_t> ys = nodes.ys();
+std::vector<Entry> sorted_entries(const NodeTable& nodes, const Places& places) {
     const auto entry = [&](std::size_t i) {
         const auto node = static_cast<std::uint32_t>(i);
         const bool loose = nodes.loose_end(static_cast<std::int32_t>(i));
-        return Entry{xs[i], ys[i], node | (loose ? 0x8000'0000U : 0U)};
+        return Entry{node | (loose ? 0x8000'0000U : 0U)};
     };
-    const auto row = [shift](std::int32_t y) { return std::int64_t{y} >> shift; };
-    const auto by_x = [](const Entry& a, const Entry& b) { return a.x < b.x; };
-    std::vector<Entry> entries(xs.size());
+    const auto by_x = [&](const Entry& a, const Entry& b) { return places.x(a) < places.x(b); };
+    std::vector<Entry> entries(places.xs.size());
     if (entries.empty()) {
         return entries;
     }
-    const auto [low_y, high_y] = std::minmax_element(ys.begin(), ys.end());
-    const std::int64_t low = row(*low_y);
-    const std::int64_t rows = row(*high_y) - low + 1;
+    const auto [low_y, high_y] = std::minmax_element(places.ys.begin(), places.ys.end());
+    const std::int64_t low = std::int64_t{*low_y} >> places.shift;
+    const std::int64_t rows = (std::int64_t{*high_y} >> places.shift) - low + 1;
     if (rows > static_cast<std::int64_t>(entries.size()) + 1024) {
         for (std::size_t i = 0; i < entries.size(); ++i) {
             entries[i] = entry(i);
         }
         std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-            return row(a.y) != row(b.y) ? row(a.y) < row(b.y) : a.x < b.x;
+            return places.row(a) != places.row(b) ? places.row(a) < places.row(b) : by_x(a, b);
         });
         return entries;
     }
     // Counted out by row straight from the node table, then each row put in order of X.
     std::vector<std::uint32_t> next(static_cast<std::size_t>(rows) + 1, 0);
-    for (const std::int32_t y : ys) {
-        ++next[static_cast<std::size_t>(row(y) - low) + 1];
+    const auto row_index = [&](std::size_t i) {
+        return static_cast<std::size_t>((std::int64_t{places.ys[i]} >> places.shift) - low);
+    };
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        ++next[row_index(i) + 1];
     }
     for (std::size_t r = 1; r < next.size(); ++r) {
         next[r] += next[r - 1];
     }
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        entries[next[static_cast<std::size_t>(row(ys[i]) - low)]++] = entry(i);
+        entries[next[row_index(i)]++] = entry(i);
     }
     // Each row now ends where the next begins; short rows are sorted by insertion.
     std::size_t begin = 0;
@@ -144,8 +165,8 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
     if (!any_loose) {
         return found;
     }
-    const std::vector<Entry> entries = sorted_entries(nodes, shift);
-    const auto row = [shift](const Entry& e) { return std::int64_t{e.y} >> shift; };
+    const Places places{nodes.xs(), nodes.ys(), shift};
+    const std::vector<Entry> entries = sorted_entries(nodes, places);
 
     // A node's near places lie in its own row or the next one (the row before is covered when
     // its nodes look at this one), within the tolerance in X.
@@ -158,8 +179,8 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
         }
         // Each difference is exact in a double; squared in integers, two differences near
         // 2^32 would pass the 64-bit range.
-        const auto dx = static_cast<double>(std::int64_t{a.x} - b.x);
-        const auto dy = static_cast<double>(std::int64_t{a.y} - b.y);
+        const auto dx = static_cast<double>(places.x(a) - places.x(b));
+        const auto dy = static_cast<double>(places.y(a) - places.y(b));
         if (dx * dx + dy * dy <= squared) {
             pairs.push_back({std::min(a.node(), b.node()), std::max(a.node(), b.node())});
         }
@@ -167,27 +188,26 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
     const std::size_t total = entries.size();
     std::size_t row_start = 0;
     while (row_start < total) {
-        const std::int64_t here = row(entries[row_start]);
+        const std::int64_t here = places.row(entries[row_start]);
         std::size_t row_end = row_start;
-        while (row_end < total && row(entries[row_end]) == here) {
+        while (row_end < total && places.row(entries[row_end]) == here) {
             ++row_end;
         }
         std::size_t next_end = row_end;
-        while (next_end < total && row(entries[next_end]) == here + 1) {
+        while (next_end < total && places.row(entries[next_end]) == here + 1) {
             ++next_end;
         }
         std::size_t next = row_end;
         for (std::size_t p = row_start; p < row_end; ++p) {
             const Entry& a = entries[p];
-            for (std::size_t q = p + 1; q < row_end && entries[q].x - std::int64_t{a.x} <= limit;
-                 ++q) {
+            const std::int64_t x = places.x(a);
+            for (std::size_t q = p + 1; q < row_end && places.x(entries[q]) - x <= limit; ++q) {
                 consider(a, entries[q]);
             }
-            while (next < next_end && entries[next].x < std::int64_t{a.x} - limit) {
+            while (next < next_end && places.x(entries[next]) < x - limit) {
                 ++next;
             }
-            for (std::size_t q = next; q < next_end && entries[q].x <= std::int64_t{a.x} + limit;
-                 ++q) {
+            for (std::size_t q = next; q < next_end && places.x(entries[q]) <= x + limit; ++q) {
                 consider(a, entries[q]);
             }
         }

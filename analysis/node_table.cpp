@@ -32,7 +32,7 @@ std::uint64_t mix(std::int32_t x, std::int32_t y, std::uint64_t seed) noexcept {
 /// room for half as many again as the most places possible, probes stay short.
 class PlaceIndex {
 public:
-    PlaceIndex(std::size_t max_places, std::vector<std::int32_t>& xs, std::vector<std::int32_t>& ys)
+    PlaceIndex(std::size_t max_places, BigVector<std::int32_t>& xs, BigVector<std::int32_t>& ys)
         : m_slots(std::max<std::size_t>(16, max_places + max_places / 2), NodeTable::no_node),
           m_x(xs), m_y(ys), m_seed(std::random_device{}()) {
         m_seed = (m_seed << 32) ^ std::random_device{}();
@@ -73,9 +73,9 @@ public:
     }
 
 private:
-    std::vector<std::int32_t> m_slots;
-    std::vector<std::int32_t>& m_x;
-    std::vector<std::int32_t>& m_y;
+    BigVector<std::int32_t> m_slots;
+    BigVector<std::int32_t>& m_x;
+    BigVector<std::int32_t>& m_y;
     std::uint64_t m_seed;
 };
 
@@ -172,7 +172,7 @@ NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& pr
 
     // Element lists, stored one after another: count the ends per node, then place the lines
     // in table order, vertex 1 before the last vertex, which is the order of registration.
-    std::vector<std::int32_t>& start = nodes.m_list_start;
+    BigVector<std::int32_t>& start = nodes.m_list_start;
     start.assign(node_total + 1, 0);
     std::size_t entry_total = 0;
     for (const NodeTable::LineNodes& ends : nodes.m_line_nodes) {

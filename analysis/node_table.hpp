@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "common/big_vector.hpp"
 #include "common/progress.hpp"
 #include "digi/definiciones_digi.hpp"
 
@@ -66,12 +67,12 @@ private:
 
     static std::size_t index(std::int32_t i) { return static_cast<std::size_t>(i); }
 
-    std::vector<std::int32_t> m_x;
-    std::vector<std::int32_t> m_y;
-    std::vector<std::uint8_t> m_dissolved;
-    std::vector<std::int32_t> m_list_start; ///< node i lists m_entries[start[i] .. start[i+1])
-    std::vector<std::int32_t> m_entries;
-    std::vector<LineNodes> m_line_nodes; ///< per line, loaded and joined
+    BigVector<std::int32_t> m_x;
+    BigVector<std::int32_t> m_y;
+    BigVector<std::uint8_t> m_dissolved;
+    BigVector<std::int32_t> m_list_start; ///< node i lists m_entries[start[i] .. start[i+1])
+    BigVector<std::int32_t> m_entries;
+    BigVector<LineNodes> m_line_nodes; ///< per line, loaded and joined
     std::int32_t m_loaded_lines = 0;
 };
 

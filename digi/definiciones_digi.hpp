@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/big_vector.hpp"
 #include "digi/format.hpp"
 #include "digi/mapped_input.hpp"
 
@@ -191,7 +192,7 @@ private:
 struct ElementTables {
     std::string file_name;
     FileBytes bytes;
-    std::vector<LineRecord> lines;
+    BigVector<LineRecord> lines;
     std::vector<TextRecord> texts;
 
     [[nodiscard]] ElementView line(std::size_t i) const {
