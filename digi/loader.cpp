@@ -11,9 +11,6 @@
 namespace tarvel::digi {
 namespace {
 
-/// Smaller files are read: a mapping costs more than it saves on a few pages.
-constexpr off_t map_from_bytes = off_t{1} << 16;
-
 /// A line of a few vertices and no attributes: most sheets' lines are at least this long.
 constexpr std::size_t expected_line_bytes = 128;
 
@@ -125,7 +122,7 @@ FileBytes read_file(const std::filesystem::path& path) {
     }
     // A large sheet is mapped rather than copied: its pages stay the file's, which the system
     // may drop and read again, so a sheet larger than memory can still be processed.
-    if (info.st_size >= map_from_bytes) {
+    if (info.st_size >= static_cast<off_t>(map_from_bytes)) {
         if (std::unique_ptr<MappedInput> mapped = MappedInput::map(fd, info)) {
             return FileBytes(std::move(mapped));
         }

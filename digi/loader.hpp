@@ -12,6 +12,11 @@
 
 namespace tarvel::digi {
 
+/// Sheets of this size or more are mapped; smaller ones are read: on a few megabytes a mapping
+/// saves little, and mapping and unmapping a file for every sheet of a batch makes the workers
+/// wait on each other's page tables.
+inline constexpr std::int64_t map_from_bytes = std::int64_t{1} << 24;
+
 /// Reads `path` whole and builds its element tables. Throws FileError when the file
 /// cannot be read (missing, a folder, no permission) and FormatError for a bad element.
 [[nodiscard]] ElementTables CargamosFichero(const std::filesystem::path& path,

@@ -259,6 +259,14 @@ void AtomicOutputFile::flush() {
     if (m_buffer.empty()) {
         return;
     }
+    if (!m_writer && m_finishing) {
+        // A file of one buffer is written here: a thread for it would cost more than it saves.
+        if (const int error = write_all(m_fd, m_buffer); error != 0) {
+            fail("no se puede escribir", error);
+        }
+        m_buffer.clear();
+        return;
+    }
     if (!m_writer) {
         try {
             m_writer = std::make_unique<BackgroundWriter>(m_fd);
@@ -312,6 +320,7 @@ void AtomicOutputFile::finish() {
             fail("no se puede escribir");
         }
     } else {
+        m_finishing = true;
         flush();
         drain();
     }

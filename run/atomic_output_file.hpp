@@ -80,6 +80,7 @@ private:
     std::vector<std::byte> m_buffer;
     /// Writes full buffers while the next is filled; made at the first full buffer.
     std::unique_ptr<BackgroundWriter> m_writer;
+    bool m_finishing = false;
     bool m_finished = false;
     bool m_committed = false;
 };
