@@ -5,7 +5,8 @@
 #   - the GEOS peer (bench/geos_peer.cpp) end to end on the same sheet;
 #   - peak anonymous memory against the sheet's size, and a sheet processed under a memory
 #     limit two thirds its size, with the same bytes as without it;
-#   - a batch of many small sheets with one worker and with two.
+#   - a batch of many small sheets with one worker and with two;
+#   - a sheet whose places were crafted against an unseeded node index, beside ordinary ones.
 # Each time is the best of several runs with the sheet in the page cache.
 # Usage: bench/speed.sh [LINES...]   (default: 10000 100000 1000000 10000000)
 # TARVEL_BENCH_SHM (default /dev/shm) and TARVEL_BENCH_DISK (default /var/tmp) hold the files;
@@ -17,7 +18,8 @@ build=build/release
 bin="$build/cli/tarvel"
 generate="$build/tests/support/tarvel-generate"
 for program in "$bin" "$generate" "$build/bench/tarvel-bench-geos-peer" \
-    "$build/bench/tarvel-bench-memory" "$build/bench/tarvel-bench-batch"; do
+    "$build/bench/tarvel-bench-memory" "$build/bench/tarvel-bench-batch" \
+    "$build/bench/tarvel-bench-crafted"; do
     [ -x "$program" ] || { echo "build first: cmake --preset release && cmake --build --preset release" >&2; exit 2; }
 done
 sizes=("$@")
@@ -91,3 +93,6 @@ if [ "${TARVEL_BENCH_BATCH:-1}" != 0 ]; then
     echo
     TARVEL_BENCH_DIR="$shm" "$build/bench/tarvel-bench-batch" "$bin" 1000 10000
 fi
+
+echo
+TARVEL_BENCH_DIR="$shm" "$build/bench/tarvel-bench-crafted" 160000
