@@ -65,7 +65,8 @@ void runs_of(const digi::ElementTables& tables, const JoinedLines& joined, std::
 
 void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joined,
                        std::int32_t line, std::vector<digi::Vertex>& out) {
-    std::vector<digi::VertexRun> runs;
+    // Kept from line to line: a sheet's lines are assembled one after another.
+    thread_local std::vector<digi::VertexRun> runs;
     runs_of(tables, joined, line, runs);
     out.clear();
     digi::place_runs(runs,
@@ -74,8 +75,13 @@ void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joi
 
 std::vector<Piece> pieces_of(const JoinedLines& joined, std::int32_t line) {
     std::vector<Piece> pieces;
-    joined.walk(line, [&](const Piece& piece, Repeats) { pieces.push_back(piece); });
+    pieces_of(joined, line, pieces);
     return pieces;
+}
+
+void pieces_of(const JoinedLines& joined, std::int32_t line, std::vector<Piece>& out) {
+    out.clear();
+    joined.walk(line, [&](const Piece& piece, Repeats) { out.push_back(piece); });
 }
 
 void extent_step(std::span<const digi::Vertex> vertices, digi::ElementBlock& block) {

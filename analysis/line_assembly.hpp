@@ -37,6 +37,8 @@ void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joi
 
 /// The loaded lines any line is made of, in its running order.
 [[nodiscard]] std::vector<Piece> pieces_of(const JoinedLines& joined, std::int32_t line);
+/// The same, into `out`.
+void pieces_of(const JoinedLines& joined, std::int32_t line, std::vector<Piece>& out);
 
 /// The extent step: stores the smallest and largest X, Y and Z of the vertices that
 /// `for_each_vertex(f)` hands to f in values 1 to 6 of `block`, leaving values 7 to 9 as they

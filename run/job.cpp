@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <system_error>
 
 #include <sys/stat.h>
 
@@ -20,12 +22,34 @@ public:
 
     [[nodiscard]] bool empty() const noexcept { return m_outputs.empty(); }
 
+    /// Feeds the sheet to every output still sound. They are separate files written from the
+    /// same results, so each is fed on a thread of its own while the others are (the first
+    /// on this one); the sheet is handed on only when all have it.
     void add(const FileOutcome& outcome) {
-        for (std::size_t i = 0; i < m_outputs.size(); ++i) {
+        std::vector<std::future<void>> others;
+        for (std::size_t i = 1; i < m_outputs.size(); ++i) {
             if (!m_failed[i]) {
-                attempt(i, [&] { m_outputs[i]->add(outcome); });
+                try {
+                    others.push_back(std::async(
+                        std::launch::async, [this, i, &outcome] { m_outputs[i]->add(outcome); }));
+                    m_pending.push_back(i);
+                } catch (const std::system_error&) {
+                    // No thread to be had: fed here after the first.
+                    m_waiting.push_back(i);
+                }
             }
         }
+        if (!m_outputs.empty() && !m_failed[0]) {
+            attempt(0, [&] { m_outputs[0]->add(outcome); });
+        }
+        for (const std::size_t i : m_waiting) {
+            attempt(i, [&] { m_outputs[i]->add(outcome); });
+        }
+        m_waiting.clear();
+        for (std::size_t k = 0; k < others.size(); ++k) {
+            attempt(m_pending[k], [&] { others[k].get(); });
+        }
+        m_pending.clear();
     }
 
     /// Finishes every output still sound and commits them together.
@@ -60,6 +84,8 @@ private:
 
     std::vector<std::unique_ptr<RunWideOutput>> m_outputs;
     std::vector<bool> m_failed;
+    std::vector<std::size_t> m_pending; ///< outputs being fed on threads of their own
+    std::vector<std::size_t> m_waiting; ///< outputs to feed here, for want of a thread
     std::vector<std::string> m_failures;
 };
 

@@ -32,6 +32,79 @@ json path_or_null(const std::filesystem::path& path) {
     return path.empty() ? json(nullptr) : json(path.string());
 }
 
+/// Writes a JSON document piece by piece: the structure (objects, arrays, keys) as it goes and
+/// every value made by the JSON library, so that an array of a million lines is never held
+/// whole in memory.
+class JsonStream {
+public:
+    explicit JsonStream(AtomicOutputFile& out) : m_out(out) {}
+
+    void begin_object() { open('{'); }
+    void end_object() { close('}'); }
+    void begin_array() { open('['); }
+    void end_array() { close(']'); }
+    /// A member's name; its value follows.
+    void key(std::string_view name) {
+        separate();
+        m_text += text_of(json(name));
+        m_text += ':';
+        m_after_key = true;
+    }
+    /// A value: of the member just named, or the next element of the array.
+    void value(const json& v) {
+        separate();
+        m_text += text_of(v);
+        flush_now_and_then();
+    }
+    void member(std::string_view name, const json& v) {
+        key(name);
+        value(v);
+    }
+    /// Ends the document with a line end.
+    void value_end() { m_text += '\n'; }
+    /// Hands what is written so far to the file.
+    void flush() {
+        m_out.write(std::as_bytes(std::span(m_text.data(), m_text.size())));
+        m_text.clear();
+    }
+
+private:
+    void open(char bracket) {
+        separate();
+        m_text += bracket;
+        m_first.push_back(true);
+    }
+    void close(char bracket) {
+        m_text += bracket;
+        m_first.pop_back();
+        flush_now_and_then();
+    }
+    /// The text goes to the file in pieces of some tens of kilobytes.
+    void flush_now_and_then() {
+        if (m_text.size() > (std::size_t{1} << 16)) {
+            flush();
+        }
+    }
+    /// A comma before every element but the first of its object or array.
+    void separate() {
+        if (m_after_key) {
+            m_after_key = false;
+            return;
+        }
+        if (!m_first.empty()) {
+            if (!m_first.back()) {
+                m_text += ',';
+            }
+            m_first.back() = false;
+        }
+    }
+
+    AtomicOutputFile& m_out;
+    std::string m_text;
+    std::vector<bool> m_first;
+    bool m_after_key = false;
+};
+
 /// Writes one sheet's part of the report; coordinates in metres.
 class SheetWriter {
 public:
@@ -65,33 +138,42 @@ public:
         return field_as_text(header.feature_code);
     }
 
-    void add_findings(json& file) const {
+    void write_findings(JsonStream& out) const {
         const analysis::Findings& found = m_sheet.findings();
-        json& errors = file["errores_sentido"] = json::array();
+        out.key("errores_sentido");
+        out.begin_array();
         for (const analysis::NodeFinding& e : found.direction_errors) {
             json item = point(e.point);
             item["codigo"] = code_of(e.lines[0]);
             item["lineas"] = lines(e.lines);
-            errors.push_back(std::move(item));
+            out.value(item);
         }
-        json& rings = file["anillos"] = json::array();
+        out.end_array();
+        out.key("anillos");
+        out.begin_array();
         for (const analysis::NodeFinding& r : found.rings) {
-            rings.push_back(node(r));
+            out.value(node(r));
         }
-        json& limits = file["nodos_limite_vertices"] = json::array();
+        out.end_array();
+        out.key("nodos_limite_vertices");
+        out.begin_array();
         for (const analysis::VertexLimitFinding& v : found.vertex_limit) {
             json item = node(v.node);
             item["vertices"] = v.vertex_count;
-            limits.push_back(std::move(item));
+            out.value(item);
         }
-        json& heights = file["uniones_cota_distinta"] = json::array();
+        out.end_array();
+        out.key("uniones_cota_distinta");
+        out.begin_array();
         for (const analysis::ZDifference& d : found.z_differences) {
-            heights.push_back(json{{"x", metres(d.x)},
-                                   {"y", metres(d.y)},
-                                   {"z", json::array({metres(d.z[0]), metres(d.z[1])})},
-                                   {"lineas", lines(d.lines)}});
+            out.value(json{{"x", metres(d.x)},
+                           {"y", metres(d.y)},
+                           {"z", json::array({metres(d.z[0]), metres(d.z[1])})},
+                           {"lineas", lines(d.lines)}});
         }
-        json& near = file["extremos_casi_unidos"] = json::array();
+        out.end_array();
+        out.key("extremos_casi_unidos");
+        out.begin_array();
         for (const analysis::NearMiss& miss : found.near_misses) {
             json places = json::array();
             for (const analysis::NearPlace& place : miss.places) {
@@ -102,26 +184,37 @@ public:
                 }
                 places.push_back(std::move(item));
             }
-            near.push_back(json{{"distancia", miss.distance / m_factor}, {"lugares", places}});
+            out.value(json{{"distancia", miss.distance / m_factor}, {"lugares", places}});
         }
+        out.end_array();
     }
 
-    /// The lines of the output, each with the input elements it is made of.
-    [[nodiscard]] json output_lines() const {
-        json lines = json::array();
-        m_sheet.for_each_output_line([&](const OutputLine& line) {
-            json pieces = json::array();
-            for (const analysis::Piece& piece : line.pieces) {
-                json item = element(piece.line);
-                item["invertida"] = piece.reversed;
-                pieces.push_back(std::move(item));
+    /// The lines of the output, each with the input elements it is made of, one at a time. A
+    /// sheet has as many pieces as lines: one line object is changed in place and written for
+    /// each line, its pieces kept from line to line, rather than new objects made.
+    void write_output_lines(JsonStream& out) const {
+        const json piece{{"elemento", 0}, {"byte", 0}, {"invertida", false}};
+        json line{{"codigo", ""}, {"vertices", 0}, {"piezas", json::array()}};
+        json& code = line["codigo"];
+        json& vertices = line["vertices"];
+        json::array_t& pieces = line["piezas"].get_ref<json::array_t&>();
+        out.key("lineas");
+        out.begin_array();
+        m_sheet.for_each_output_line([&](const OutputLine& output) {
+            code.get_ref<std::string&>() =
+                field_as_text(output.element.origin.header().feature_code);
+            vertices = output.element.vertices.size();
+            pieces.resize(output.pieces.size(), piece);
+            for (std::size_t i = 0; i < output.pieces.size(); ++i) {
+                const ElementRef ref = m_sheet.element(output.pieces[i].line);
+                json& item = pieces[i];
+                item["elemento"] = ref.number;
+                item["byte"] = ref.byte;
+                item["invertida"] = output.pieces[i].reversed;
             }
-            lines.push_back(
-                json{{"codigo", field_as_text(line.element.origin.header().feature_code)},
-                     {"vertices", line.element.vertices.size()},
-                     {"piezas", std::move(pieces)}});
+            out.value(line);
         });
-        return lines;
+        out.end_array();
     }
 
 private:
@@ -144,71 +237,73 @@ json counts_of(const RunSummary& summary) {
 class Report final : public RunWideOutput {
 public:
     Report(const std::filesystem::path& target, const JobSettings& settings, std::size_t sheets)
-        : m_file(target) {
+        : m_file(target), m_out(m_file) {
         const RunSettings& common = settings.common;
-        const json program{{"programa", "tarvel"}, {"version", TARVEL_VERSION}};
-        const json adjustments{
-            {"codigos", path_or_null(common.codes)},
-            {"unidad", unit_name(common.unit)},
-            {"factor_unidad", unit_factor(common.unit)},
-            {"todos_los_elementos", common.all_elements},
-            {"tolerancia_m", common.tolerance},
-            {"trabajos", settings.jobs},
-            {"salida", sheets == 1 ? path_or_null(common.output) : json(nullptr)},
-            {"exportacion", path_or_null(settings.gis_export)},
-            {"src", settings.crs.empty() ? json(nullptr) : json(settings.crs)},
-            {"hojas", sheets}};
         // The document is written as the sheets come: its opening now, one sheet at a time,
-        // its close at the end. Every value is made by the JSON library.
-        std::string opening = "{\"programa\":" + text_of(program["programa"]) +
-                              ",\"version\":" + text_of(program["version"]) +
-                              ",\"ajustes\":" + text_of(adjustments) + ",\"ficheros\":[";
-        put(opening);
+        // its close at the end.
+        m_out.begin_object();
+        m_out.member("programa", "tarvel");
+        m_out.member("version", TARVEL_VERSION);
+        m_out.member("ajustes",
+                     json{{"codigos", path_or_null(common.codes)},
+                          {"unidad", unit_name(common.unit)},
+                          {"factor_unidad", unit_factor(common.unit)},
+                          {"todos_los_elementos", common.all_elements},
+                          {"tolerancia_m", common.tolerance},
+                          {"trabajos", settings.jobs},
+                          {"salida", sheets == 1 ? path_or_null(common.output) : json(nullptr)},
+                          {"exportacion", path_or_null(settings.gis_export)},
+                          {"src", settings.crs.empty() ? json(nullptr) : json(settings.crs)},
+                          {"hojas", sheets}});
+        m_out.key("ficheros");
+        m_out.begin_array();
     }
 
     void add(const FileOutcome& outcome) override {
-        json file{{"entrada", outcome.input.string()}};
+        m_out.begin_object();
+        m_out.member("entrada", outcome.input.string());
         if (!outcome.summary) {
             ++m_failed;
-            file["estado"] = "fallido";
-            file["mensaje"] = outcome.error;
+            m_out.member("estado", "fallido");
+            m_out.member("mensaje", outcome.error);
         } else {
             ++m_succeeded;
             const RunSummary& summary = *outcome.summary;
-            file["estado"] = "correcto";
-            file["salida"] = summary.output.string();
-            file["fichero_errores"] =
-                summary.direction_errors > 0 ? json(summary.error_file.string()) : json(nullptr);
-            file["fichero_errores_anterior"] =
-                summary.older_error_file ? json(summary.error_file.string()) : json(nullptr);
-            file["recuentos"] = counts_of(summary);
+            m_out.member("estado", "correcto");
+            m_out.member("salida", summary.output.string());
+            m_out.member("fichero_errores", summary.direction_errors > 0
+                                                ? json(summary.error_file.string())
+                                                : json(nullptr));
+            m_out.member("fichero_errores_anterior", summary.older_error_file
+                                                         ? json(summary.error_file.string())
+                                                         : json(nullptr));
+            m_out.member("recuentos", counts_of(summary));
             if (summary.details) {
                 const SheetWriter sheet(*summary.details);
-                file["lineas"] = sheet.output_lines();
-                sheet.add_findings(file);
+                sheet.write_output_lines(m_out);
+                sheet.write_findings(m_out);
             }
         }
-        put((m_first ? "" : ",") + text_of(file));
-        m_first = false;
+        m_out.end_object();
+        m_out.flush();
     }
 
     void finish() override {
-        const json summary{{"ficheros", m_succeeded + m_failed},
-                           {"correctos", m_succeeded},
-                           {"fallidos", m_failed}};
-        put("],\"resumen\":" + text_of(summary) + "}\n");
+        m_out.end_array();
+        m_out.member("resumen", json{{"ficheros", m_succeeded + m_failed},
+                                     {"correctos", m_succeeded},
+                                     {"fallidos", m_failed}});
+        m_out.end_object();
+        m_out.value_end();
+        m_out.flush();
         m_file.finish();
     }
 
     AtomicOutputFile& file() override { return m_file; }
 
 private:
-    void put(const std::string& text) {
-        m_file.write(std::as_bytes(std::span(text.data(), text.size())));
-    }
-
     AtomicOutputFile m_file;
-    bool m_first = true;
+    JsonStream m_out;
     std::int64_t m_succeeded = 0;
     std::int64_t m_failed = 0;
 };

@@ -105,7 +105,7 @@ void SheetResults::for_each_output_line(const std::function<void(const OutputLin
     m_analysis.joined.for_each_live([&](std::int32_t line) {
         const digi::LineElement element =
             analysis::joined_line_element(m_tables, m_analysis.joined, line, vertices);
-        pieces = analysis::pieces_of(m_analysis.joined, line);
+        analysis::pieces_of(m_analysis.joined, line, pieces);
         visit(OutputLine{element, pieces});
     });
 }
