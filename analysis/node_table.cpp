@@ -47,14 +47,27 @@ public:
         return static_cast<std::size_t>(scaled >> 64);
     }
 
-    /// Asks the processor to fetch the slot of (x, y) ahead of its search.
-    void prefetch(std::int32_t x, std::int32_t y) const noexcept {
-        __builtin_prefetch(m_slots.data() + first_slot(x, y));
+    /// Asks the processor to fetch a slot ahead of its search. Inlined on purpose: a call to
+    /// a function that only prefetches has no effect the compiler must keep, and it drops
+    /// such calls.
+    [[gnu::always_inline]] void prefetch_slot(std::size_t slot) const noexcept {
+        __builtin_prefetch(m_slots.data() + slot);
     }
 
-    /// The node at (x, y); a new node, numbered next, when there is none yet.
-    std::int32_t find_or_add(std::int32_t x, std::int32_t y) {
-        std::size_t slot = first_slot(x, y);
+    /// Asks the processor to fetch the place of the node in a slot, when there is one yet: a
+    /// search compares the place it looks for with it. A node added since only makes the
+    /// hint miss; the search itself reads the slot afresh.
+    [[gnu::always_inline]] void prefetch_place(std::size_t slot) const noexcept {
+        const std::int32_t node = m_slots[slot];
+        if (node != NodeTable::no_node) {
+            __builtin_prefetch(m_x.data() + node);
+            __builtin_prefetch(m_y.data() + node);
+        }
+    }
+
+    /// The node at (x, y), searched from `slot` (its first slot); a new node, numbered next,
+    /// when there is none yet.
+    std::int32_t find_or_add(std::int32_t x, std::int32_t y, std::size_t slot) {
         for (;;) {
             const std::int32_t node = m_slots[slot];
             if (node == NodeTable::no_node) {
@@ -79,13 +92,15 @@ private:
     std::uint64_t m_seed;
 };
 
-/// A line's two end places, when it has two different ones.
+/// A line's two end places, when it has two different ones, and their first slots.
 struct LineEnds {
     std::int32_t x0 = 0;
     std::int32_t y0 = 0;
     std::int32_t x1 = 0;
     std::int32_t y1 = 0;
     bool has_ends = false;
+    std::size_t slot0 = 0;
+    std::size_t slot1 = 0;
 };
 
 LineEnds ends_of(const digi::ElementView& line) {
@@ -136,20 +151,34 @@ NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& pr
     // which is the order a scan of the nodes for every end point would give.
     {
         PlaceIndex places(2 * line_total, nodes.m_x, nodes.m_y);
-        // The slots of a line's ends are fetched some lines ahead of their search, so that
-        // the index's memory is read while other lines are looked up.
+        // A line's ends are looked up in three steps some lines apart, so that the index's
+        // memory is read while other lines are looked up: their slots are fetched, then the
+        // places of the nodes in those slots, then the search runs on what is in the cache.
         constexpr std::size_t ahead = 64;
+        constexpr std::size_t halfway = ahead / 2;
         std::array<LineEnds, ahead> coming{};
-        const auto look_ahead = [&](std::size_t k) {
+        const auto fetch_slots = [&](std::size_t k) {
             LineEnds& ends = coming[k % ahead];
             ends = ends_of(tables.line(k));
             if (ends.has_ends) {
-                places.prefetch(ends.x0, ends.y0);
-                places.prefetch(ends.x1, ends.y1);
+                ends.slot0 = places.first_slot(ends.x0, ends.y0);
+                ends.slot1 = places.first_slot(ends.x1, ends.y1);
+                places.prefetch_slot(ends.slot0);
+                places.prefetch_slot(ends.slot1);
+            }
+        };
+        const auto fetch_places = [&](std::size_t k) {
+            const LineEnds& ends = coming[k % ahead];
+            if (ends.has_ends) {
+                places.prefetch_place(ends.slot0);
+                places.prefetch_place(ends.slot1);
             }
         };
         for (std::size_t k = 0; k < std::min(ahead, line_total); ++k) {
-            look_ahead(k);
+            fetch_slots(k);
+        }
+        for (std::size_t k = 0; k < std::min(halfway, line_total); ++k) {
+            fetch_places(k);
         }
         for (std::size_t k = 0; k < line_total; ++k) {
             if (progress && k % progress_every == 0) {
@@ -157,11 +186,14 @@ NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& pr
             }
             const LineEnds ends = coming[k % ahead];
             if (k + ahead < line_total) {
-                look_ahead(k + ahead);
+                fetch_slots(k + ahead);
+            }
+            if (k + halfway < line_total) {
+                fetch_places(k + halfway);
             }
             if (ends.has_ends) {
-                nodes.m_line_nodes[k] = {places.find_or_add(ends.x0, ends.y0),
-                                         places.find_or_add(ends.x1, ends.y1)};
+                nodes.m_line_nodes[k] = {places.find_or_add(ends.x0, ends.y0, ends.slot0),
+                                         places.find_or_add(ends.x1, ends.y1, ends.slot1)};
             }
         }
     }
