@@ -120,10 +120,14 @@ digi::LineSource joined_line_source(const digi::ElementTables& tables, const Joi
             // Every vertex of both lines is placed or repeats one that is, so the extent of the
             // placed vertices is the extent of both lines.
             digi::ElementBlock block = origin.block();
+            // Nor do order or repeats change an extent: it is taken over the runs' own items.
             extent_step_over(
                 [&](const auto& at) {
-                    digi::place_runs(runs,
-                                     [&](const std::byte* item) { at(digi::decode_vertex(item)); });
+                    for (const digi::VertexRun& run : runs) {
+                        for (std::int32_t i = 0; i < run.line.item_count(); ++i) {
+                            at(digi::decode_vertex(run.line.item_data(i)));
+                        }
+                    }
                 },
                 block);
             visit(digi::RunLine{origin, block, runs, joined.vertex_count(tables, line)});

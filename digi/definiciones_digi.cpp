@@ -24,10 +24,6 @@ ElementBlock decode_block(const std::byte* p) noexcept {
     return b;
 }
 
-Vertex decode_vertex(const std::byte* p) noexcept {
-    return Vertex{load_i32(p), load_i32(p + 4), load_i32(p + 8)};
-}
-
 AttributeRecord decode_attribute(const std::byte* p) noexcept {
     AttributeRecord a;
     a.tag = load_i16(p);

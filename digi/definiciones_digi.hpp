@@ -60,7 +60,10 @@ struct AttributeRecord {
 
 [[nodiscard]] ElementHeader decode_header(const std::byte* p) noexcept;
 [[nodiscard]] ElementBlock decode_block(const std::byte* p) noexcept;
-[[nodiscard]] Vertex decode_vertex(const std::byte* p) noexcept;
+/// Inline: the node loop and the writer decode millions of vertices.
+[[nodiscard]] inline Vertex decode_vertex(const std::byte* p) noexcept {
+    return Vertex{load_i32(p), load_i32(p + 4), load_i32(p + 8)};
+}
 [[nodiscard]] AttributeRecord decode_attribute(const std::byte* p) noexcept;
 void encode_header(const ElementHeader& header, std::byte* p) noexcept;
 void encode_block(const ElementBlock& block, std::byte* p) noexcept;

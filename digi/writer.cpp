@@ -67,11 +67,13 @@ void write_line(ByteSink& out, const RunLine& line) {
     encode_block(line.block, p + header_bytes);
     std::byte* item_out = p + header_bytes + block_bytes;
     std::size_t placed = 0;
-    place_runs(line.runs, [&](const std::byte* item) {
-        if (placed++ < vertex_count) {
-            std::memcpy(item_out, item, item_bytes);
-            item_out += item_bytes;
+    place_run_spans(line.runs, [&](const std::byte* items, std::int32_t count) {
+        const auto n = static_cast<std::size_t>(count);
+        if (placed + n <= vertex_count) {
+            std::memcpy(item_out, items, item_bytes * n);
+            item_out += item_bytes * n;
         }
+        placed += n;
     });
     if (placed != vertex_count) {
         throw std::logic_error("a line's runs placed " + std::to_string(placed) + " vertices of " +
@@ -113,10 +115,25 @@ void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_eleme
                       const LineSource& joined_lines) {
     // Loaded elements go out as the bytes they were read from, so they come back exactly.
     if (all_elements) {
-        for (std::size_t i = 0; i < tables.lines.size(); ++i) {
-            if (!tables.lines[i].absorbed()) {
-                out.write(tables.line(i).bytes());
+        // Lines that follow each other in the file go out in one piece.
+        const std::span<const std::byte> file = tables.bytes.span();
+        std::size_t from = 0;
+        std::size_t to = 0;
+        for (const LineRecord& line : tables.lines) {
+            if (line.absorbed()) {
+                continue;
             }
+            const auto begin = static_cast<std::size_t>(line.file_position() - 1);
+            if (begin != to) {
+                if (to > from) {
+                    out.write(file.subspan(from, to - from));
+                }
+                from = begin;
+            }
+            to = begin + static_cast<std::size_t>(line.length());
+        }
+        if (to > from) {
+            out.write(file.subspan(from, to - from));
         }
     }
     if (joined_lines) {

@@ -54,22 +54,48 @@ struct VertexRun {
     bool drop_every_repeat = false;
 };
 
-/// Calls visit(const std::byte* item) for the 12-byte item of each vertex that `runs` place,
-/// in order: the items are the loaded lines' own bytes.
-template <typename Visit> void place_runs(std::span<const VertexRun> runs, Visit&& visit) {
+/// Calls visit(const std::byte* items, std::int32_t count) for the vertices that `runs`
+/// place, in order, as spans of consecutive 12-byte items (the loaded lines' own bytes): a
+/// run taken forward that keeps its repeats is one span, other runs go vertex by vertex.
+template <typename VisitSpan>
+void place_run_spans(std::span<const VertexRun> runs, VisitSpan&& visit) {
     const std::byte* last = nullptr;
     for (const VertexRun& run : runs) {
         const std::int32_t n = run.line.item_count();
+        if (n == 0) {
+            continue;
+        }
+        if (!run.reversed && !run.drop_every_repeat) {
+            // Only its first vertex may be dropped, as a repeat of the one placed before it.
+            const std::byte* first = run.line.item_data(0);
+            const std::int32_t from =
+                last != nullptr && std::memcmp(last, first, item_bytes) == 0 ? 1 : 0;
+            if (from < n) {
+                visit(first + item_bytes * static_cast<std::size_t>(from), n - from);
+                last = run.line.item_data(n - 1);
+            }
+            continue;
+        }
         for (std::int32_t step = 0; step < n; ++step) {
             const std::byte* item = run.line.item_data(run.reversed ? n - 1 - step : step);
             if ((run.drop_every_repeat || step == 0) && last != nullptr &&
                 std::memcmp(last, item, item_bytes) == 0) {
                 continue;
             }
-            visit(item);
+            visit(item, 1);
             last = item;
         }
     }
+}
+
+/// Calls visit(const std::byte* item) for the 12-byte item of each vertex that `runs` place,
+/// in order: the items are the loaded lines' own bytes.
+template <typename Visit> void place_runs(std::span<const VertexRun> runs, Visit&& visit) {
+    place_run_spans(runs, [&](const std::byte* items, std::int32_t count) {
+        for (std::int32_t i = 0; i < count; ++i) {
+            visit(items + item_bytes * static_cast<std::size_t>(i));
+        }
+    });
 }
 
 /// A line made from runs of loaded lines, handed over to be written: the loaded line whose

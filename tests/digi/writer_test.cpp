@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
+
 #include "digi/loader.hpp"
 #include "tests/support/digi_builder.hpp"
 
@@ -90,6 +93,71 @@ TEST(EscribimosSalida, AbsorbedLinesAreSkippedAndJoinedLinesGoBetweenLinesAndTex
     MemorySink nothing;
     EscribimosSalida(nothing, t, false, {});
     EXPECT_TRUE(nothing.bytes().empty());
+}
+
+TEST(EscribimosSalida, SpansAndMergedCopiesGiveTheVertexRuleAndTheLinesExactly) {
+    // Random sheets of short lines whose vertices repeat often, texts among them, random
+    // lines absorbed and random runs: the spans placed are the rule applied vertex by vertex,
+    // and the loaded lines, copied in merged pieces, come out as they were, one by one.
+    std::mt19937 random(20261207);
+    const auto pick = [&](int below) {
+        return static_cast<int>(random() % static_cast<unsigned>(below));
+    };
+    for (int sheet = 0; sheet < 200; ++sheet) {
+        DigiBuilder b;
+        const int lines = 1 + pick(8);
+        for (int i = 0; i < lines; ++i) {
+            std::vector<Vertex> vertices;
+            for (int v = pick(5); v > 0; --v) {
+                vertices.push_back(Vertex{pick(2), pick(2), pick(2)});
+            }
+            b.line("L", vertices);
+            if (pick(3) == 0) {
+                b.text("T", {0, 0, 0}, {"t"});
+            }
+        }
+        ElementTables t = load_elements(b.bytes(), "a.bin");
+        std::vector<VertexRun> runs;
+        for (int r = pick(6); r > 0; --r) {
+            runs.push_back(VertexRun{t.line(static_cast<std::size_t>(pick(lines))), pick(2) == 0,
+                                     pick(2) == 0});
+        }
+        std::vector<std::byte> by_vertex;
+        const std::byte* last = nullptr;
+        for (const VertexRun& run : runs) {
+            const std::int32_t n = run.line.item_count();
+            for (std::int32_t step = 0; step < n; ++step) {
+                const std::byte* item = run.line.item_data(run.reversed ? n - 1 - step : step);
+                if ((run.drop_every_repeat || step == 0) && last != nullptr &&
+                    std::memcmp(last, item, item_bytes) == 0) {
+                    continue;
+                }
+                by_vertex.insert(by_vertex.end(), item, item + item_bytes);
+                last = item;
+            }
+        }
+        std::vector<std::byte> by_span;
+        place_run_spans(runs, [&](const std::byte* items, std::int32_t count) {
+            by_span.insert(by_span.end(), items,
+                           items + item_bytes * static_cast<std::size_t>(count));
+        });
+        ASSERT_EQ(by_span, by_vertex) << "sheet " << sheet;
+
+        std::vector<std::byte> expected;
+        for (std::size_t i = 0; i < t.lines.size(); ++i) {
+            if (pick(3) == 0) {
+                t.lines[i].set_absorbed();
+            } else {
+                expected.insert(expected.end(), t.line(i).bytes().begin(), t.line(i).bytes().end());
+            }
+        }
+        for (std::size_t i = 0; i < t.texts.size(); ++i) {
+            expected.insert(expected.end(), t.text(i).bytes().begin(), t.text(i).bytes().end());
+        }
+        MemorySink out;
+        EscribimosSalida(out, t, true, {});
+        ASSERT_EQ(out.bytes(), expected) << "sheet " << sheet;
+    }
 }
 
 TEST(EscribimosSalida, EncodersWriteLittleEndianFieldsInOrder) {
