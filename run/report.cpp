@@ -252,6 +252,7 @@ public:
                           {"tolerancia_m", common.tolerance},
                           {"trabajos", settings.jobs},
                           {"salida", sheets == 1 ? path_or_null(common.output) : json(nullptr)},
+                          {"carpeta_salida", path_or_null(common.output_folder)},
                           {"exportacion", path_or_null(settings.gis_export)},
                           {"src", settings.crs.empty() ? json(nullptr) : json(settings.crs)},
                           {"hojas", sheets}});

@@ -51,6 +51,8 @@ TEST(Report, EverySheetInListOrderWithItsCountsFindingsAndSourcesInMetres) {
     settings.common.codes = folder / "sentido.CFG";
     settings.common.unit = Unit::centimetres;
     settings.common.tolerance = 0;
+    settings.common.output_folder = folder / "salidas";
+    std::filesystem::create_directory(settings.common.output_folder);
     settings.report = folder / "informe.json";
     const JobOutcome done =
         run_job(settings, {folder / "a.bin", folder / "b.bin", folder / "c.bin"});
@@ -60,6 +62,7 @@ TEST(Report, EverySheetInListOrderWithItsCountsFindingsAndSourcesInMetres) {
     EXPECT_EQ(report["programa"], "tarvel");
     EXPECT_EQ(report["ajustes"]["unidad"], "cm");
     EXPECT_EQ(report["ajustes"]["factor_unidad"], 100);
+    EXPECT_EQ(report["ajustes"]["carpeta_salida"], (folder / "salidas").string());
     EXPECT_EQ(report["resumen"], (json{{"ficheros", 3}, {"correctos", 2}, {"fallidos", 1}}));
     const json& files = report["ficheros"];
     ASSERT_EQ(files.size(), 3u);
@@ -90,7 +93,8 @@ TEST(Report, EverySheetInListOrderWithItsCountsFindingsAndSourcesInMetres) {
 
     // c.bin: the head-to-head node, marked at the first line's end with its Z, in metres.
     const json& c = files[2];
-    EXPECT_EQ(c["fichero_errores"], (folder / "c_err.bin").string());
+    EXPECT_EQ(c["salida"], (folder / "salidas" / "c_sal.bin").string());
+    EXPECT_EQ(c["fichero_errores"], (folder / "salidas" / "c_err.bin").string());
     ASSERT_EQ(c["errores_sentido"].size(), 1u);
     EXPECT_EQ(c["errores_sentido"][0]["codigo"], "RIO0001");
     EXPECT_EQ(c["errores_sentido"][0]["x"], 0.1);
