@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <future>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "common/errors.hpp"
 
@@ -27,23 +30,35 @@ std::uint64_t mix(std::int32_t x, std::int32_t y, std::uint64_t seed) noexcept {
     return z ^ (z >> 31);
 }
 
+/// A seed for the place hashes of one sheet.
+std::uint64_t fresh_seed() {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+}
+
 /// Open-addressing index from (X, Y) to node number, used only while building. Slots hold
 /// node numbers; the coordinates are read from the node arrays, so a slot is 4 bytes. With
-/// room for half as many again as the most places possible, probes stay short.
+/// room for half as many again as the most places it is given, probes stay short.
 class PlaceIndex {
 public:
-    PlaceIndex(std::size_t max_places, BigVector<std::int32_t>& xs, BigVector<std::int32_t>& ys)
+    PlaceIndex(std::size_t max_places, BigVector<std::int32_t>& xs, BigVector<std::int32_t>& ys,
+               std::uint64_t seed)
         : m_slots(std::max<std::size_t>(16, max_places + max_places / 2), NodeTable::no_node),
-          m_x(xs), m_y(ys), m_seed(std::random_device{}()) {
-        m_seed = (m_seed << 32) ^ std::random_device{}();
+          m_x(xs), m_y(ys), m_seed(seed) {
         m_x.reserve(max_places);
         m_y.reserve(max_places);
     }
 
-    /// Where the search for (x, y) starts: the hash scaled to the table, without a division.
-    [[nodiscard]] std::size_t first_slot(std::int32_t x, std::int32_t y) const noexcept {
+    /// The place's hash for this sheet.
+    [[nodiscard]] std::uint64_t hash(std::int32_t x, std::int32_t y) const noexcept {
+        return mix(x, y, m_seed);
+    }
+
+    /// Where the search for a place of hash `h` starts: the hash's high bits scaled to the
+    /// table, without a division.
+    [[nodiscard]] std::size_t first_slot(std::uint64_t h) const noexcept {
         __extension__ using Wide = unsigned __int128;
-        const Wide scaled = static_cast<Wide>(mix(x, y, m_seed)) * m_slots.size();
+        const Wide scaled = static_cast<Wide>(h) * m_slots.size();
         return static_cast<std::size_t>(scaled >> 64);
     }
 
@@ -62,6 +77,21 @@ public:
         if (node != NodeTable::no_node) {
             __builtin_prefetch(m_x.data() + node);
             __builtin_prefetch(m_y.data() + node);
+        }
+    }
+
+    /// The node at (x, y), searched from `slot` (its first slot), or no_node.
+    [[nodiscard]] std::int32_t find(std::int32_t x, std::int32_t y, std::size_t slot) const {
+        for (;;) {
+            const std::int32_t node = m_slots[slot];
+            if (node == NodeTable::no_node) {
+                return node;
+            }
+            const auto i = static_cast<std::size_t>(node);
+            if (m_x[i] == x && m_y[i] == y) {
+                return node;
+            }
+            slot = slot + 1 == m_slots.size() ? 0 : slot + 1;
         }
     }
 
@@ -120,6 +150,148 @@ LineEnds ends_of(const digi::ElementView& line) {
     return ends;
 }
 
+/// Looks up the ends of lines `begin` .. `end` - 1 in `places`, in table order and each
+/// line's vertex 1 before its last vertex, adding the places not met before, and records
+/// their nodes in `line_nodes`. A line's ends are looked up in three steps some lines apart,
+/// so that the index's memory is read while other lines are looked up: their slots are
+/// fetched, then the places of the nodes in those slots, then the search runs on what is in
+/// the cache.
+void look_up_ends(const digi::ElementTables& tables, std::size_t begin, std::size_t end,
+                  PlaceIndex& places, BigVector<NodeTable::LineNodes>& line_nodes,
+                  const StepProgress& progress) {
+    constexpr std::size_t ahead = 64;
+    constexpr std::size_t halfway = ahead / 2;
+    std::array<LineEnds, ahead> coming{};
+    const auto fetch_slots = [&](std::size_t k) {
+        LineEnds& ends = coming[k % ahead];
+        ends = ends_of(tables.line(k));
+        if (ends.has_ends) {
+            ends.slot0 = places.first_slot(places.hash(ends.x0, ends.y0));
+            ends.slot1 = places.first_slot(places.hash(ends.x1, ends.y1));
+            places.prefetch_slot(ends.slot0);
+            places.prefetch_slot(ends.slot1);
+        }
+    };
+    const auto fetch_places = [&](std::size_t k) {
+        const LineEnds& ends = coming[k % ahead];
+        if (ends.has_ends) {
+            places.prefetch_place(ends.slot0);
+            places.prefetch_place(ends.slot1);
+        }
+    };
+    for (std::size_t k = begin; k < std::min(begin + ahead, end); ++k) {
+        fetch_slots(k);
+    }
+    for (std::size_t k = begin; k < std::min(begin + halfway, end); ++k) {
+        fetch_places(k);
+    }
+    for (std::size_t k = begin; k < end; ++k) {
+        if (progress && (k - begin) % progress_every == 0) {
+            progress(static_cast<std::int64_t>(k - begin), static_cast<std::int64_t>(end - begin));
+        }
+        const LineEnds ends = coming[k % ahead];
+        if (k + ahead < end) {
+            fetch_slots(k + ahead);
+        }
+        if (k + halfway < end) {
+            fetch_places(k + halfway);
+        }
+        if (ends.has_ends) {
+            line_nodes[k] = {places.find_or_add(ends.x0, ends.y0, ends.slot0),
+                             places.find_or_add(ends.x1, ends.y1, ends.slot1)};
+        }
+    }
+}
+
+/// Sheets from which the places are numbered on two threads.
+constexpr std::size_t halves_from = std::size_t{1} << 16;
+
+/// Numbers the places of every line end: the nodes are numbered in the order end points are
+/// first met, which is the order a scan of the nodes for every end point would give.
+///
+/// On two threads, each numbers the places of one half of the table as if it were alone;
+/// the first half's numbers are the sheet's. A place of the second half takes the first
+/// half's number when the first half has it, and otherwise the next free number in the
+/// order the second half met it, which is the order the whole scan would meet it in.
+void number_places(const digi::ElementTables& tables, BigVector<std::int32_t>& xs,
+                   BigVector<std::int32_t>& ys, BigVector<NodeTable::LineNodes>& line_nodes,
+                   const StepProgress& progress, bool in_halves) {
+    const std::size_t line_total = tables.lines.size();
+    const std::uint64_t seed = fresh_seed();
+    const std::size_t middle = in_halves ? line_total / 2 : line_total;
+    BigVector<std::int32_t> second_x;
+    BigVector<std::int32_t> second_y;
+    std::optional<PlaceIndex> second;
+    // Each index is made (its memory cleared) by the thread that fills it.
+    const auto number_second = [&] {
+        second.emplace(2 * (line_total - middle), second_x, second_y, seed);
+        look_up_ends(tables, middle, line_total, *second, line_nodes, {});
+    };
+    std::future<void> second_done;
+    if (middle < line_total) {
+        try {
+            second_done = std::async(std::launch::async, number_second);
+        } catch (const std::system_error&) {
+            // No second thread to be had: this one numbers the second half after the first.
+        }
+    }
+    PlaceIndex first(2 * middle, xs, ys, seed);
+    look_up_ends(tables, 0, middle, first, line_nodes, progress);
+    if (middle == line_total) {
+        return;
+    }
+    if (second_done.valid()) {
+        second_done.get();
+    } else {
+        number_second();
+    }
+
+    // The second half's places in the first half's numbers, or new ones after them. The
+    // searches only read the first half's index, so they are shared out between two threads.
+    const std::size_t second_total = second_x.size();
+    BigVector<std::int32_t> renumbered(second_total);
+    const auto find_in_first = [&](std::size_t from, std::size_t to) {
+        constexpr std::size_t ahead = 32;
+        std::array<std::size_t, ahead> slots{};
+        for (std::size_t j = from; j < std::min(from + ahead, to); ++j) {
+            slots[j % ahead] = first.first_slot(first.hash(second_x[j], second_y[j]));
+            first.prefetch_slot(slots[j % ahead]);
+        }
+        for (std::size_t j = from; j < to; ++j) {
+            const std::size_t slot = slots[j % ahead];
+            if (j + ahead < to) {
+                slots[(j + ahead) % ahead] =
+                    first.first_slot(first.hash(second_x[j + ahead], second_y[j + ahead]));
+                first.prefetch_slot(slots[(j + ahead) % ahead]);
+            }
+            renumbered[j] = first.find(second_x[j], second_y[j], slot);
+        }
+    };
+    std::future<void> other_half;
+    try {
+        other_half = std::async(std::launch::async, find_in_first, second_total / 2, second_total);
+    } catch (const std::system_error&) {
+    }
+    find_in_first(0, other_half.valid() ? second_total / 2 : second_total);
+    if (other_half.valid()) {
+        other_half.get();
+    }
+    for (std::size_t j = 0; j < second_total; ++j) {
+        if (renumbered[j] == NodeTable::no_node) {
+            renumbered[j] = static_cast<std::int32_t>(xs.size());
+            xs.push_back(second_x[j]);
+            ys.push_back(second_y[j]);
+        }
+    }
+    for (std::size_t k = middle; k < line_total; ++k) {
+        for (std::int32_t& node : line_nodes[k]) {
+            if (node != NodeTable::no_node) {
+                node = renumbered[static_cast<std::size_t>(node)];
+            }
+        }
+    }
+}
+
 } // namespace
 
 std::int32_t NodeTable::end_count(std::int32_t node) const {
@@ -137,7 +309,8 @@ std::span<const std::int32_t> NodeTable::element_list(std::int32_t node) const {
     return std::span<const std::int32_t>(m_entries).subspan(begin, end - begin);
 }
 
-NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress) {
+NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress,
+                       NodeThreads threads) {
     const std::size_t line_total = tables.lines.size();
     if (line_total > max_lines) {
         throw Error(tables.file_name + ": demasiados elementos de línea (" +
@@ -147,56 +320,9 @@ NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& pr
     nodes.m_line_nodes.assign(line_total, {NodeTable::no_node, NodeTable::no_node});
     nodes.m_loaded_lines = static_cast<std::int32_t>(line_total);
 
-    // Numbering: the index hands out node numbers in the order end points are first met,
-    // which is the order a scan of the nodes for every end point would give.
-    {
-        PlaceIndex places(2 * line_total, nodes.m_x, nodes.m_y);
-        // A line's ends are looked up in three steps some lines apart, so that the index's
-        // memory is read while other lines are looked up: their slots are fetched, then the
-        // places of the nodes in those slots, then the search runs on what is in the cache.
-        constexpr std::size_t ahead = 64;
-        constexpr std::size_t halfway = ahead / 2;
-        std::array<LineEnds, ahead> coming{};
-        const auto fetch_slots = [&](std::size_t k) {
-            LineEnds& ends = coming[k % ahead];
-            ends = ends_of(tables.line(k));
-            if (ends.has_ends) {
-                ends.slot0 = places.first_slot(ends.x0, ends.y0);
-                ends.slot1 = places.first_slot(ends.x1, ends.y1);
-                places.prefetch_slot(ends.slot0);
-                places.prefetch_slot(ends.slot1);
-            }
-        };
-        const auto fetch_places = [&](std::size_t k) {
-            const LineEnds& ends = coming[k % ahead];
-            if (ends.has_ends) {
-                places.prefetch_place(ends.slot0);
-                places.prefetch_place(ends.slot1);
-            }
-        };
-        for (std::size_t k = 0; k < std::min(ahead, line_total); ++k) {
-            fetch_slots(k);
-        }
-        for (std::size_t k = 0; k < std::min(halfway, line_total); ++k) {
-            fetch_places(k);
-        }
-        for (std::size_t k = 0; k < line_total; ++k) {
-            if (progress && k % progress_every == 0) {
-                progress(static_cast<std::int64_t>(k), static_cast<std::int64_t>(line_total));
-            }
-            const LineEnds ends = coming[k % ahead];
-            if (k + ahead < line_total) {
-                fetch_slots(k + ahead);
-            }
-            if (k + halfway < line_total) {
-                fetch_places(k + halfway);
-            }
-            if (ends.has_ends) {
-                nodes.m_line_nodes[k] = {places.find_or_add(ends.x0, ends.y0, ends.slot0),
-                                         places.find_or_add(ends.x1, ends.y1, ends.slot1)};
-            }
-        }
-    }
+    const bool in_halves = threads == NodeThreads::two ||
+                           (threads == NodeThreads::automatic && line_total >= halves_from);
+    number_places(tables, nodes.m_x, nodes.m_y, nodes.m_line_nodes, progress, in_halves);
     nodes.m_x.shrink_to_fit();
     nodes.m_y.shrink_to_fit();
     const std::size_t node_total = nodes.m_x.size();

@@ -15,6 +15,10 @@
 
 namespace tarvel::analysis {
 
+/// How many threads number the places of a sheet: one, two, or two from a size on which
+/// they pay.
+enum class NodeThreads : std::uint8_t { automatic, one, two };
+
 /// Nodes and their element lists. Lines are numbered as the line element table followed by
 /// the joined lines in the order made: 0 .. loaded - 1 are loaded lines, the rest joined.
 /// Element lists are stored one after another (a node's list never grows; entries are only
@@ -61,7 +65,8 @@ public:
     void dissolve(std::int32_t node) { m_dissolved.at(index(node)) = 1; }
 
 private:
-    friend NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress);
+    friend NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress,
+                                  NodeThreads threads);
     friend void CambiamosReferencias(NodeTable& nodes, std::int32_t a, std::int32_t b,
                                      std::int32_t nuevo);
 
@@ -82,7 +87,8 @@ private:
 /// its last vertex) and list their lines in that order, exactly as a scan of the nodes for
 /// every end point would. Throws tarvel::Error when the file has too many lines to number.
 [[nodiscard]] NodeTable CreamosNodos(const digi::ElementTables& tables,
-                                     const StepProgress& progress = {});
+                                     const StepProgress& progress = {},
+                                     NodeThreads threads = NodeThreads::automatic);
 
 /// Renames the lines `a` and `b` to the joined line `nuevo` in every node that is not
 /// dissolved: each entry equal to a or b becomes nuevo. Dissolved nodes keep their lists.

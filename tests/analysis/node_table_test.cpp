@@ -7,6 +7,7 @@
 
 #include "digi/loader.hpp"
 #include "tests/support/digi_builder.hpp"
+#include "tests/support/generator.hpp"
 
 namespace tarvel::analysis {
 namespace {
@@ -181,11 +182,42 @@ DigiBuilder random_lines(std::mt19937& rng, int line_total, int spread) {
 }
 
 TEST(CreamosNodos, SameNumbersAndListsAsScanningEveryNode) {
+    // On one thread, and on two that number the halves of the table apart and merge.
     std::mt19937 rng(20240611);
     for (int round = 0; round < 200; ++round) {
         const int spread = 1 + round % 7; // small areas: many shared and closed ends
         const auto tables = load(random_lines(rng, 1 + round % 60, spread));
-        expect_same(CreamosNodos(tables), ModelNodes(tables));
+        const ModelNodes model(tables);
+        for (const NodeThreads threads : {NodeThreads::one, NodeThreads::two}) {
+            SCOPED_TRACE(threads == NodeThreads::one ? "one thread" : "two threads");
+            expect_same(CreamosNodos(tables, {}, threads), model);
+        }
+    }
+}
+
+TEST(CreamosNodos, TwoThreadsNumberLargeSheetsAsOneDoes) {
+    // Sheets large enough for two threads of their own: a generated one, its chains mostly
+    // within one half, and random lines over a small area, whose places are met in both.
+    digi::MemorySink generated;
+    testing::LargeSheetOptions options;
+    options.lines = 150'000;
+    options.shuffle_chain_percent = 60;
+    (void)testing::write_large_sheet(11, options, generated);
+    std::mt19937 rng(20261207);
+    const std::vector<std::byte> dense = random_lines(rng, 120'000, 300).bytes();
+    for (const auto* bytes : {&generated.bytes(), &dense}) {
+        const auto tables = digi::load_elements(*bytes, "grande.bin");
+        const NodeTable one = CreamosNodos(tables, {}, NodeThreads::one);
+        const NodeTable two = CreamosNodos(tables, {}, NodeThreads::automatic);
+        ASSERT_EQ(two.node_count(), one.node_count());
+        for (std::int32_t i = 0; i < one.node_count(); ++i) {
+            ASSERT_EQ(two.x(i), one.x(i)) << "node " << i;
+            ASSERT_EQ(two.y(i), one.y(i)) << "node " << i;
+            ASSERT_EQ(list_of(two, i), list_of(one, i)) << "node " << i;
+        }
+        for (std::int32_t k = 0; k < one.line_count(); ++k) {
+            ASSERT_EQ(two.nodes_of(k), one.nodes_of(k)) << "line " << k;
+        }
     }
 }
 
