@@ -234,30 +234,30 @@ CPLStringList layer_options(GDALDriver& driver) {
 
 /// A field of the export. Each is named and typed once, below; a single-layer format takes
 /// every field of every layer.
-struct FieldSpec {
+struct FieldDefinition {
     std::size_t slot; ///< where a layer writer keeps the field's index in its layer
     const char* name;
     OGRFieldType type;
 };
 
 namespace field {
-constexpr FieldSpec layer{0, "capa", OFTString};
-constexpr FieldSpec sheet{1, "hoja", OFTString};
-constexpr FieldSpec input{2, "entrada", OFTString};
-constexpr FieldSpec code{3, "codigo", OFTString};
-constexpr FieldSpec attributes{4, "atributos", OFTString};
-constexpr FieldSpec pieces{5, "piezas", OFTInteger};
-constexpr FieldSpec elements{6, "elementos", OFTString};
-constexpr FieldSpec vertices{7, "vertices", OFTInteger};
-constexpr FieldSpec element_1{8, "elemento_1", OFTInteger64};
-constexpr FieldSpec element_2{9, "elemento_2", OFTInteger64};
-constexpr FieldSpec distance{10, "distancia", OFTReal};
-constexpr FieldSpec x_2{11, "x_2", OFTReal};
-constexpr FieldSpec y_2{12, "y_2", OFTReal};
-constexpr FieldSpec z_2{13, "z_2", OFTReal};
-constexpr FieldSpec elements_1{14, "elementos_1", OFTString};
-constexpr FieldSpec elements_2{15, "elementos_2", OFTString};
-constexpr FieldSpec z_1{16, "z_1", OFTReal};
+constexpr FieldDefinition layer{0, "capa", OFTString};
+constexpr FieldDefinition sheet{1, "hoja", OFTString};
+constexpr FieldDefinition input{2, "entrada", OFTString};
+constexpr FieldDefinition code{3, "codigo", OFTString};
+constexpr FieldDefinition attributes{4, "atributos", OFTString};
+constexpr FieldDefinition pieces{5, "piezas", OFTInteger};
+constexpr FieldDefinition elements{6, "elementos", OFTString};
+constexpr FieldDefinition vertices{7, "vertices", OFTInteger};
+constexpr FieldDefinition element_1{8, "elemento_1", OFTInteger64};
+constexpr FieldDefinition element_2{9, "elemento_2", OFTInteger64};
+constexpr FieldDefinition distance{10, "distancia", OFTReal};
+constexpr FieldDefinition x_2{11, "x_2", OFTReal};
+constexpr FieldDefinition y_2{12, "y_2", OFTReal};
+constexpr FieldDefinition z_2{13, "z_2", OFTReal};
+constexpr FieldDefinition elements_1{14, "elementos_1", OFTString};
+constexpr FieldDefinition elements_2{15, "elementos_2", OFTString};
+constexpr FieldDefinition z_1{16, "z_1", OFTReal};
 constexpr std::size_t count = 17;
 } // namespace field
 
@@ -272,16 +272,16 @@ enum class Layer : std::size_t {
 };
 constexpr std::size_t layer_count = static_cast<std::size_t>(Layer::count);
 
-struct LayerSpec {
+struct LayerDefinition {
     const char* name;
     OGRwkbGeometryType geometry;
-    std::vector<FieldSpec> fields; ///< besides the sheet and the input, which every layer has
+    std::vector<FieldDefinition> fields; ///< besides the sheet and the input, which every layer has
 };
 
 /// The layers in the order they are created.
-const std::array<LayerSpec, layer_count>& layer_specs() {
+const std::array<LayerDefinition, layer_count>& layer_definitions() {
     using namespace field;
-    static const std::array<LayerSpec, layer_count> specs = {{
+    static const std::array<LayerDefinition, layer_count> definitions = {{
         {layer_lines, wkbLineString25D, {code, attributes, pieces, elements, vertices}},
         {layer_direction_errors, wkbPoint25D, {code, element_1, element_2}},
         {layer_near_misses, wkbPoint25D, {distance, x_2, y_2, z_2, elements_1, elements_2}},
@@ -289,21 +289,22 @@ const std::array<LayerSpec, layer_count>& layer_specs() {
         {layer_rings, wkbPoint25D, {element_1, element_2}},
         {layer_vertex_limit, wkbPoint25D, {vertices, element_1, element_2}},
     }};
-    return specs;
+    return definitions;
 }
 
-/// The fields a layer is created with; for the one layer of a single-layer format (`spec`
-/// null), the layer's name and the fields of every layer, each once, in the order of the specs.
-std::vector<FieldSpec> fields_of(const LayerSpec* spec) {
-    if (spec != nullptr) {
-        std::vector<FieldSpec> fields = {field::sheet, field::input};
-        fields.insert(fields.end(), spec->fields.begin(), spec->fields.end());
+/// The fields a layer is created with; for the one layer of a single-layer format (`definition`
+/// null), the layer's name and the fields of every layer, each once, in the order of the
+/// definitions.
+std::vector<FieldDefinition> fields_of(const LayerDefinition* definition) {
+    if (definition != nullptr) {
+        std::vector<FieldDefinition> fields = {field::sheet, field::input};
+        fields.insert(fields.end(), definition->fields.begin(), definition->fields.end());
         return fields;
     }
-    std::vector<FieldSpec> fields = {field::layer};
+    std::vector<FieldDefinition> fields = {field::layer};
     std::array<bool, field::count> taken{};
-    for (const LayerSpec& each : layer_specs()) {
-        for (const FieldSpec& f : fields_of(&each)) {
+    for (const LayerDefinition& each : layer_definitions()) {
+        for (const FieldDefinition& f : fields_of(&each)) {
             if (!std::exchange(taken.at(f.slot), true)) {
                 fields.push_back(f);
             }
@@ -316,16 +317,16 @@ std::vector<FieldSpec> fields_of(const LayerSpec* spec) {
 /// each (the sheet's fields set once per sheet), and where each field sits in the layer.
 class LayerWriter {
 public:
-    LayerWriter(OGRLayer& layer, const LayerSpec& spec, bool single_layer)
+    LayerWriter(OGRLayer& layer, const LayerDefinition& definition, bool single_layer)
         : m_layer(&layer), m_feature(OGRFeature::CreateFeature(layer.GetLayerDefn())) {
         m_index.fill(-1);
-        for (const FieldSpec& f : fields_of(single_layer ? nullptr : &spec)) {
+        for (const FieldDefinition& f : fields_of(single_layer ? nullptr : &definition)) {
             m_index.at(f.slot) = layer.GetLayerDefn()->GetFieldIndex(f.name);
         }
         if (single_layer) {
-            set(field::layer, spec.name);
+            set(field::layer, definition.name);
         }
-        if (spec.geometry == wkbLineString25D) {
+        if (definition.geometry == wkbLineString25D) {
             m_feature->SetGeometryDirectly(new OGRLineString());
         } else {
             m_feature->SetGeometryDirectly(new OGRPoint(0, 0, 0));
@@ -337,11 +338,11 @@ public:
         set(field::input, input.string());
     }
 
-    void set(const FieldSpec& f, const std::string& text) { set(f, text.c_str()); }
-    void set(const FieldSpec& f, const char* text) { m_feature->SetField(index(f), text); }
-    void set(const FieldSpec& f, double value) { m_feature->SetField(index(f), value); }
-    void set(const FieldSpec& f, std::int32_t value) { m_feature->SetField(index(f), value); }
-    void set(const FieldSpec& f, std::int64_t value) {
+    void set(const FieldDefinition& f, const std::string& text) { set(f, text.c_str()); }
+    void set(const FieldDefinition& f, const char* text) { m_feature->SetField(index(f), text); }
+    void set(const FieldDefinition& f, double value) { m_feature->SetField(index(f), value); }
+    void set(const FieldDefinition& f, std::int32_t value) { m_feature->SetField(index(f), value); }
+    void set(const FieldDefinition& f, std::int64_t value) {
         m_feature->SetField(index(f), static_cast<GIntBig>(value));
     }
 
@@ -373,7 +374,7 @@ public:
     }
 
 private:
-    [[nodiscard]] int index(const FieldSpec& f) const {
+    [[nodiscard]] int index(const FieldDefinition& f) const {
         const int i = m_index[f.slot];
         assert(i >= 0 && "a field the layer was not made with");
         return i;
@@ -675,20 +676,20 @@ private:
             // drop it from a layer of plain unknown type.
             OGRLayer& single = create_layer(layer_single, OGR_GT_SetZ(wkbUnknown),
                                             fields_of(nullptr), srs, options);
-            for (const LayerSpec& spec : layer_specs()) {
-                m_layers.emplace_back(single, spec, true);
+            for (const LayerDefinition& definition : layer_definitions()) {
+                m_layers.emplace_back(single, definition, true);
             }
             return;
         }
-        for (const LayerSpec& spec : layer_specs()) {
-            OGRLayer& layer =
-                create_layer(spec.name, spec.geometry, fields_of(&spec), srs, options);
-            m_layers.emplace_back(layer, spec, false);
+        for (const LayerDefinition& definition : layer_definitions()) {
+            OGRLayer& layer = create_layer(definition.name, definition.geometry,
+                                           fields_of(&definition), srs, options);
+            m_layers.emplace_back(layer, definition, false);
         }
     }
 
     OGRLayer& create_layer(const char* name, OGRwkbGeometryType geometry,
-                           const std::vector<FieldSpec>& fields, OGRSpatialReference* srs,
+                           const std::vector<FieldDefinition>& fields, OGRSpatialReference* srs,
                            CPLStringList& options) {
         OGRLayer* layer = m_dataset->CreateLayer(name, srs, geometry, options.List());
         if (layer == nullptr) {
@@ -697,7 +698,7 @@ private:
         if (layer->GetLayerDefn()->GetGeomFieldCount() == 0) {
             throw RunRefused(refusal_message(m_file.target(), m_driver, no_geometry));
         }
-        for (const FieldSpec& f : fields) {
+        for (const FieldDefinition& f : fields) {
             OGRFieldDefn definition(f.name, f.type);
             if (layer->CreateField(&definition) != OGRERR_NONE) {
                 fail_writing(m_file.target());
@@ -712,7 +713,7 @@ private:
     Leftovers m_leftovers;
     GDALDriver& m_driver;
     std::unique_ptr<GDALDataset, CloseDataset> m_dataset;
-    std::vector<LayerWriter> m_layers; ///< one per entry of layer_specs()
+    std::vector<LayerWriter> m_layers; ///< one per entry of layer_definitions()
 };
 
 /// Reads `crs` into `srs`, for layers in X-then-Y order whatever the system's own axis order.
