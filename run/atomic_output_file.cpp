@@ -244,15 +244,17 @@ void AtomicOutputFile::discard() noexcept {
 }
 
 void AtomicOutputFile::write(std::span<const std::byte> bytes) {
-    if (m_buffer.size() + bytes.size() > buffer_capacity) {
-        flush();
+    // However long the span (a writer may hand over a whole run of a mapped sheet at once),
+    // it goes through the buffer a buffer's worth at a time: memory stays that of one buffer.
+    while (!bytes.empty()) {
+        if (m_buffer.size() == buffer_capacity) {
+            flush();
+        }
+        const std::size_t taken = std::min(bytes.size(), buffer_capacity - m_buffer.size());
+        m_buffer.insert(m_buffer.end(), bytes.begin(),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(taken));
+        bytes = bytes.subspan(taken);
     }
-    if (bytes.size() >= buffer_capacity) {
-        m_buffer.assign(bytes.begin(), bytes.end());
-        flush();
-        return;
-    }
-    m_buffer.insert(m_buffer.end(), bytes.begin(), bytes.end());
 }
 
 void AtomicOutputFile::flush() {
