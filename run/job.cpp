@@ -1,5 +1,6 @@
 #include "run/job.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <future>
@@ -26,30 +27,26 @@ public:
     /// same results, so each is fed on a thread of its own while the others are (the first
     /// on this one); the sheet is handed on only when all have it.
     void add(const FileOutcome& outcome) {
-        std::vector<std::future<void>> others;
+        // Failures are recorded here only, never on the feeding threads.
+        std::vector<std::pair<std::size_t, std::future<void>>> others;
         for (std::size_t i = 1; i < m_outputs.size(); ++i) {
-            if (!m_failed[i]) {
-                try {
-                    others.push_back(std::async(
-                        std::launch::async, [this, i, &outcome] { m_outputs[i]->add(outcome); }));
-                    m_pending.push_back(i);
-                } catch (const std::system_error&) {
-                    // No thread to be had: fed here after the first.
-                    m_waiting.push_back(i);
-                }
+            if (m_failed[i]) {
+                continue;
+            }
+            try {
+                others.emplace_back(i, std::async(std::launch::async, [this, i, &outcome] {
+                                        m_outputs[i]->add(outcome);
+                                    }));
+            } catch (const std::system_error&) {
+                attempt(i, [&] { m_outputs[i]->add(outcome); }); // no thread to be had
             }
         }
         if (!m_outputs.empty() && !m_failed[0]) {
             attempt(0, [&] { m_outputs[0]->add(outcome); });
         }
-        for (const std::size_t i : m_waiting) {
-            attempt(i, [&] { m_outputs[i]->add(outcome); });
+        for (auto& [i, other] : others) {
+            attempt(i, [&other = other] { other.get(); });
         }
-        m_waiting.clear();
-        for (std::size_t k = 0; k < others.size(); ++k) {
-            attempt(m_pending[k], [&] { others[k].get(); });
-        }
-        m_pending.clear();
     }
 
     /// Finishes every output still sound and commits them together.
@@ -84,8 +81,6 @@ private:
 
     std::vector<std::unique_ptr<RunWideOutput>> m_outputs;
     std::vector<bool> m_failed;
-    std::vector<std::size_t> m_pending; ///< outputs being fed on threads of their own
-    std::vector<std::size_t> m_waiting; ///< outputs to feed here, for want of a thread
     std::vector<std::string> m_failures;
 };
 
@@ -135,7 +130,10 @@ JobOutcome run_job(const JobSettings& settings, const std::vector<std::filesyste
     } else {
         outcome.files = run_batch(inputs, common, settings.jobs, deliver);
     }
-    outcome.cancelled = settings.common.stop.stop_requested();
+    // Cancelled when a sheet was: a stop asked for after the last sheet was done changes
+    // nothing, and the report and the export stand.
+    outcome.cancelled = std::any_of(outcome.files.begin(), outcome.files.end(),
+                                    [](const FileOutcome& file) { return file.cancelled; });
     // A cancelled run's report or export would tell of sheets never processed: it is dropped,
     // and any older one stays as it was.
     if (!run_wide.empty() && !outcome.cancelled) {

@@ -71,7 +71,7 @@ TEST(Report, EverySheetInListOrderWithItsCountsFindingsAndSourcesInMetres) {
     }
 
     // The joined line of a.bin: its pieces are elements 2 and 3 (the text is element 1), the
-    // second running against it; the joint differs in Z (0.05 m against 0.07 m).
+    // second running against it; the joint differs in Z (0 m against 0.07 m).
     const json& a = files[0];
     EXPECT_EQ(a["estado"], "correcto");
     EXPECT_EQ(a["recuentos"]["uniones"], 1);
@@ -137,6 +137,14 @@ TEST(Report, RefusedInThePlaceOfAnotherFileAndNeverLeftHalfWritten) {
     EXPECT_TRUE(run_job(settings, inputs).cancelled);
     EXPECT_EQ(read_bytes((folder / "informe.json").string()), bytes_of("anterior"));
     EXPECT_EQ(folder.names(), before);
+
+    // A stop asked for once the last sheet is done cancels nothing: the report is written.
+    std::stop_source late;
+    settings.common.stop = late.get_token();
+    EXPECT_FALSE(run_job(settings, inputs, [&](std::size_t, const FileOutcome&) {
+                     late.request_stop();
+                 }).cancelled);
+    EXPECT_NE(read_bytes((folder / "informe.json").string()), bytes_of("anterior"));
 }
 
 } // namespace
