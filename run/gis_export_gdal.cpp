@@ -446,9 +446,7 @@ private:
     void write_direction_errors() {
         LayerWriter& out = layer(Layer::direction_errors);
         for (const analysis::NodeFinding& error : m_sheet.findings().direction_errors) {
-            const digi::ElementView first =
-                m_sheet.tables().line(static_cast<std::size_t>(error.lines[0]));
-            out.set(field::code, field_as_text(first.header().feature_code));
+            out.set(field::code, m_sheet.code(error.lines[0]));
             set_pair(out, error.lines);
             out.point(error.point, m_factor);
             out.write(m_target);

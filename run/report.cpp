@@ -132,19 +132,13 @@ public:
         return item;
     }
 
-    [[nodiscard]] std::string code_of(std::int32_t line) const {
-        const digi::ElementHeader header =
-            m_sheet.tables().line(static_cast<std::size_t>(line)).header();
-        return field_as_text(header.feature_code);
-    }
-
     void write_findings(JsonStream& out) const {
         const analysis::Findings& found = m_sheet.findings();
         out.key("errores_sentido");
         out.begin_array();
         for (const analysis::NodeFinding& e : found.direction_errors) {
             json item = point(e.point);
-            item["codigo"] = code_of(e.lines[0]);
+            item["codigo"] = m_sheet.code(e.lines[0]);
             item["lineas"] = lines(e.lines);
             out.value(item);
         }
@@ -200,20 +194,22 @@ public:
         json::array_t& pieces = line["piezas"].get_ref<json::array_t&>();
         out.key("lineas");
         out.begin_array();
-        m_sheet.for_each_output_line([&](const OutputLine& output) {
-            code.get_ref<std::string&>() =
-                field_as_text(output.element.origin.header().feature_code);
-            vertices = output.element.vertices.size();
-            pieces.resize(output.pieces.size(), piece);
-            for (std::size_t i = 0; i < output.pieces.size(); ++i) {
-                const ElementRef ref = m_sheet.element(output.pieces[i].line);
-                json& item = pieces[i];
-                item["elemento"] = ref.number;
-                item["byte"] = ref.byte;
-                item["invertida"] = output.pieces[i].reversed;
-            }
-            out.value(line);
-        });
+        m_sheet.for_each_output_line(
+            [&](const OutputLine& output) {
+                code.get_ref<std::string&>() =
+                    field_as_text(output.element.origin.header().feature_code);
+                vertices = output.vertex_count;
+                pieces.resize(output.pieces.size(), piece);
+                for (std::size_t i = 0; i < output.pieces.size(); ++i) {
+                    const ElementRef ref = m_sheet.element(output.pieces[i].line);
+                    json& item = pieces[i];
+                    item["elemento"] = ref.number;
+                    item["byte"] = ref.byte;
+                    item["invertida"] = output.pieces[i].reversed;
+                }
+                out.value(line);
+            },
+            LineVertices::counted);
         out.end_array();
     }
 

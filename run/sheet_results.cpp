@@ -83,30 +83,40 @@ ElementRef SheetResults::element(std::int32_t line) const {
     return ElementRef{m_line_numbers.at(i), m_tables.lines.at(i).file_position()};
 }
 
-void SheetResults::for_each_output_line(const std::function<void(const OutputLine&)>& visit) const {
+std::string SheetResults::code(std::int32_t line) const {
+    return field_as_text(m_tables.line(static_cast<std::size_t>(line)).header().feature_code);
+}
+
+void SheetResults::for_each_output_line(const std::function<void(const OutputLine&)>& visit,
+                                        LineVertices which) const {
+    const bool assembled = which == LineVertices::assembled;
+    std::vector<digi::Vertex> vertices;
     if (m_all_elements) {
-        std::vector<digi::Vertex> vertices;
         for (std::size_t i = 0; i < m_tables.lines.size(); ++i) {
             if (m_tables.lines[i].absorbed()) {
                 continue;
             }
             const digi::ElementView line = m_tables.line(i);
-            vertices.resize(static_cast<std::size_t>(line.item_count()));
-            for (std::int32_t v = 0; v < line.item_count(); ++v) {
-                vertices[static_cast<std::size_t>(v)] = line.vertex(v);
+            vertices.clear();
+            for (std::int32_t v = 0; assembled && v < line.item_count(); ++v) {
+                vertices.push_back(line.vertex(v));
             }
             const analysis::Piece itself{static_cast<std::int32_t>(i), false};
-            visit(OutputLine{digi::LineElement{line, line.block(), vertices}, {&itself, 1}});
+            visit(OutputLine{
+                digi::LineElement{line, line.block(), vertices}, line.item_count(), {&itself, 1}});
         }
     }
     // The joined lines come as the output has them, in the order made, each with its pieces.
-    std::vector<digi::Vertex> vertices;
     std::vector<analysis::Piece> pieces;
     m_analysis.joined.for_each_live([&](std::int32_t line) {
+        const std::int32_t count = m_analysis.joined.vertex_count(m_tables, line);
+        const digi::ElementView origin =
+            m_tables.line(static_cast<std::size_t>(m_analysis.joined.origin(line)));
         const digi::LineElement element =
-            analysis::joined_line_element(m_tables, m_analysis.joined, line, vertices);
+            assembled ? analysis::joined_line_element(m_tables, m_analysis.joined, line, vertices)
+                      : digi::LineElement{origin, origin.block(), {}};
         analysis::pieces_of(m_analysis.joined, line, pieces);
-        visit(OutputLine{element, pieces});
+        visit(OutputLine{element, count, pieces});
     });
 }
 

@@ -29,9 +29,14 @@ struct ElementRef {
 /// One line of the output, as written, and the loaded lines it is made of in its running
 /// order (a line written as it was read is its own single piece).
 struct OutputLine {
-    digi::LineElement element;
+    digi::LineElement element; ///< with LineVertices::counted, no vertices and the origin's block
+    std::int32_t vertex_count = 0;
     std::span<const analysis::Piece> pieces;
 };
+
+/// What for_each_output_line hands over of a line's vertices: all of them (and the extent
+/// they give), or only how many there are, which costs no assembly.
+enum class LineVertices : std::uint8_t { assembled, counted };
 
 /// A character field as a person reads it: cut at its first byte 0, trimmed of spaces, its
 /// bytes taken as the Western European code page (ISO 8859-1) and given in UTF-8.
@@ -57,9 +62,12 @@ public:
 
     /// The input element of loaded line `line` (0-based in the line element table).
     [[nodiscard]] ElementRef element(std::int32_t line) const;
+    /// The feature code of loaded line `line`, as a person reads it.
+    [[nodiscard]] std::string code(std::int32_t line) const;
 
     /// Hands over every line of the output in the order written.
-    void for_each_output_line(const std::function<void(const OutputLine&)>& visit) const;
+    void for_each_output_line(const std::function<void(const OutputLine&)>& visit,
+                              LineVertices vertices = LineVertices::assembled) const;
 
 private:
     digi::ElementTables m_tables;
