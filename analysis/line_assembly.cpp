@@ -84,11 +84,14 @@ void pieces_of(const JoinedLines& joined, std::int32_t line, std::vector<Piece>&
     joined.walk(line, [&](const Piece& piece, Repeats) { out.push_back(piece); });
 }
 
-void extent_step(std::span<const digi::Vertex> vertices, digi::ElementBlock& block) {
+void extent_of_runs(std::span<const digi::VertexRun> runs, digi::ElementBlock& block) {
     extent_step_over(
-        [&](const auto& visit) {
-            for (const digi::Vertex& v : vertices) {
-                visit(v);
+        [&](const auto& at) {
+            for (const digi::VertexRun& run : runs) {
+                const std::int32_t n = run.line.item_count();
+                for (std::int32_t i = 0; i < n; ++i) {
+                    at(digi::decode_vertex(run.line.item_data(i)));
+                }
             }
         },
         block);
@@ -103,10 +106,10 @@ digi::LineElement joined_line_element(const digi::ElementTables& tables, const J
                                " vertices of " + std::to_string(expected));
     }
     const digi::ElementView origin = tables.line(static_cast<std::size_t>(joined.origin(line)));
-    // Every vertex of both lines is in the list or repeats one that is, so the extent of the
-    // list is the extent of both lines.
+    thread_local std::vector<digi::VertexRun> runs;
+    runs_of(tables, joined, line, runs);
     digi::ElementBlock block = origin.block();
-    extent_step(vertices, block);
+    extent_of_runs(runs, block);
     return digi::LineElement{origin, block, vertices};
 }
 
@@ -117,19 +120,8 @@ digi::LineSource joined_line_source(const digi::ElementTables& tables, const Joi
             runs_of(tables, joined, line, runs);
             const digi::ElementView origin =
                 tables.line(static_cast<std::size_t>(joined.origin(line)));
-            // Every vertex of both lines is placed or repeats one that is, so the extent of the
-            // placed vertices is the extent of both lines.
             digi::ElementBlock block = origin.block();
-            // Nor do order or repeats change an extent: it is taken over the runs' own items.
-            extent_step_over(
-                [&](const auto& at) {
-                    for (const digi::VertexRun& run : runs) {
-                        for (std::int32_t i = 0; i < run.line.item_count(); ++i) {
-                            at(digi::decode_vertex(run.line.item_data(i)));
-                        }
-                    }
-                },
-                block);
+            extent_of_runs(runs, block);
             visit(digi::RunLine{origin, block, runs, joined.vertex_count(tables, line)});
         });
     };

@@ -74,8 +74,10 @@ void extent_step_over(ForEachVertex&& for_each_vertex, digi::ElementBlock& block
     block.values[5] = MaxZ;
 }
 
-/// The extent step over a vertex list.
-void extent_step(std::span<const digi::Vertex> vertices, digi::ElementBlock& block);
+/// The extent step over the line that `runs` make, taken over every vertex of the runs'
+/// lines: each of them is placed or repeats one that is, and neither order nor dropped
+/// repeats change an extent.
+void extent_of_runs(std::span<const digi::VertexRun> runs, digi::ElementBlock& block);
 
 /// Joined line `line` as a line element to write: the loaded line it takes its header, further
 /// values and attribute records from, the extent of its vertices, and its vertices, assembled

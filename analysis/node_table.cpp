@@ -82,40 +82,37 @@ public:
 
     /// The node at (x, y), searched from `slot` (its first slot), or no_node.
     [[nodiscard]] std::int32_t find(std::int32_t x, std::int32_t y, std::size_t slot) const {
-        for (;;) {
-            const std::int32_t node = m_slots[slot];
-            if (node == NodeTable::no_node) {
-                return node;
-            }
-            const auto i = static_cast<std::size_t>(node);
-            if (m_x[i] == x && m_y[i] == y) {
-                return node;
-            }
-            slot = slot + 1 == m_slots.size() ? 0 : slot + 1;
-        }
+        return m_slots[probe(x, y, slot)];
     }
 
     /// The node at (x, y), searched from `slot` (its first slot); a new node, numbered next,
     /// when there is none yet.
     std::int32_t find_or_add(std::int32_t x, std::int32_t y, std::size_t slot) {
+        slot = probe(x, y, slot);
+        if (m_slots[slot] == NodeTable::no_node) {
+            m_slots[slot] = static_cast<std::int32_t>(m_x.size());
+            m_x.push_back(x);
+            m_y.push_back(y);
+        }
+        return m_slots[slot];
+    }
+
+private:
+    /// The slot that holds (x, y), or the empty slot where it would go, searched from `slot`.
+    [[nodiscard]] std::size_t probe(std::int32_t x, std::int32_t y, std::size_t slot) const {
         for (;;) {
             const std::int32_t node = m_slots[slot];
             if (node == NodeTable::no_node) {
-                const auto added = static_cast<std::int32_t>(m_x.size());
-                m_x.push_back(x);
-                m_y.push_back(y);
-                m_slots[slot] = added;
-                return added;
+                return slot;
             }
             const auto i = static_cast<std::size_t>(node);
             if (m_x[i] == x && m_y[i] == y) {
-                return node;
+                return slot;
             }
             slot = slot + 1 == m_slots.size() ? 0 : slot + 1;
         }
     }
 
-private:
     BigVector<std::int32_t> m_slots;
     BigVector<std::int32_t>& m_x;
     BigVector<std::int32_t>& m_y;

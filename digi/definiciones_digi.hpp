@@ -126,10 +126,9 @@ public:
     LineRecord() = default;
     /// Preconditions: 1 <= file_position <= max_file_bytes, 0 <= length < 2^23 (the longest
     /// element is 393,336 bytes).
-    LineRecord(std::int64_t file_position, std::int32_t length, bool absorbed = false) noexcept
+    LineRecord(std::int64_t file_position, std::int32_t length) noexcept
         : m_packed(static_cast<std::uint64_t>(file_position - 1) |
-                   (static_cast<std::uint64_t>(length) << position_bits) |
-                   (absorbed ? absorbed_bit : 0U)) {}
+                   (static_cast<std::uint64_t>(length) << position_bits)) {}
 
     /// 1-based position of its header in the file.
     [[nodiscard]] std::int64_t file_position() const noexcept {

@@ -85,7 +85,7 @@ ElementTables load_elements(FileBytes bytes, std::string file_name, const StepPr
         const auto position = static_cast<std::int64_t>(offset) + 1;
         const auto length32 = static_cast<std::int32_t>(length);
         if (is_type(header, line_type_code)) {
-            tables.lines.push_back(LineRecord{position, length32, false});
+            tables.lines.push_back(LineRecord{position, length32});
         } else if (is_type(header, text_type_code)) {
             tables.texts.push_back(TextRecord{position, length32});
         }

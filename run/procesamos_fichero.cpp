@@ -69,7 +69,7 @@ digi::LineSource watched(digi::LineSource source, const RunSettings& settings, s
     return [source = std::move(source), &settings, total](const digi::RunLineVisitor& visit) {
         std::int64_t done = 0;
         source([&](const digi::RunLine& line) {
-            if (++done % 4096 == 0) {
+            if (++done % progress_every == 0) {
                 stop_if_asked(settings);
                 if (settings.progress) {
                     settings.progress(Stage::writing, done, total);

@@ -130,10 +130,15 @@ TEST(JoinedLine, ChainOfThreeLeavesOnlyTheLastJoinLive) {
     EXPECT_EQ(a.nodes.element_list(3)[0], 4);
 }
 
-TEST(ExtentStep, LeavesFurtherValuesAlone) {
+TEST(ExtentStep, TakesEveryVertexOfTheRunsAndLeavesFurtherValuesAlone) {
+    testing::DigiBuilder b;
+    b.line("A", {{5, -3, 2}, {-1, 4, 2}});
+    b.line("B", {{3, 3, -8}, {5, -3, 2}});
+    const digi::ElementTables tables = digi::load_elements(b.bytes(), "h.bin");
+    const std::vector<digi::VertexRun> runs{{tables.line(0), true, false},
+                                            {tables.line(1), false, true}};
     digi::ElementBlock block{{0, 0, 0, 0, 0, 0, 7, 8, 9}};
-    const Vertices v{{5, -3, 2}, {-1, 4, 2}, {3, 3, -8}};
-    extent_step(v, block);
+    extent_of_runs(runs, block);
     EXPECT_EQ(block, (digi::ElementBlock{{-1, -3, -8, 5, 4, 2, 7, 8, 9}}));
 }
 

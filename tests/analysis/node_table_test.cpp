@@ -208,7 +208,7 @@ TEST(CreamosNodos, TwoThreadsNumberLargeSheetsAsOneDoes) {
     for (const auto* bytes : {&generated.bytes(), &dense}) {
         const auto tables = digi::load_elements(*bytes, "grande.bin");
         const NodeTable one = CreamosNodos(tables, {}, NodeThreads::one);
-        const NodeTable two = CreamosNodos(tables, {}, NodeThreads::automatic);
+        const NodeTable two = CreamosNodos(tables, {}, NodeThreads::two);
         ASSERT_EQ(two.node_count(), one.node_count());
         for (std::int32_t i = 0; i < one.node_count(); ++i) {
             ASSERT_EQ(two.x(i), one.x(i)) << "node " << i;
