@@ -60,11 +60,7 @@ QString QtDialogs::save_file(QWidget* parent, const QString& title, const QStrin
     QObject::connect(
         &dialog, &QFileDialog::filterSelected, &dialog,
         [&dialog](const QString& filter) { dialog.setDefaultSuffix(extension_of(filter)); });
-    if (dialog.exec() != QDialog::Accepted) {
-        return {};
-    }
-    const QStringList chosen = dialog.selectedFiles();
-    return chosen.isEmpty() ? QString() : chosen.front();
+    return chosen_file(dialog);
 }
 
 void QtDialogs::information(QWidget* parent, const QString& title, const QString& text,

@@ -492,11 +492,10 @@ void MainWindow::start_with(const StartOptions& options) {
         }
     });
     if (options.finding > 0) {
-        auto once = std::make_shared<QMetaObject::Connection>();
-        *once = connect(this, &MainWindow::run_finished, this, [this, once, options] {
-            disconnect(*once);
-            m_map->choose_finding(options.finding - 1);
-        });
+        connect(
+            this, &MainWindow::run_finished, this,
+            [this, chosen = options.finding - 1] { m_map->choose_finding(chosen); },
+            Qt::SingleShotConnection);
     }
     if (options.process) {
         QTimer::singleShot(0, m_process, &QPushButton::click);

@@ -51,7 +51,6 @@ public:
     /// Shows `text` where the map goes, and no findings.
     void show_text(const QString& text);
 
-    [[nodiscard]] MapView& map() noexcept { return *m_view; }
     /// Chooses finding `index` in the list, as a click on its row does.
     void choose_finding(int index);
 

@@ -200,8 +200,12 @@ void MapView::draw_findings(QPainter& painter) {
             painter.save();
             painter.setRenderHint(QPainter::Antialiasing, true);
             painter.setPen(QPen(QColor(0xef, 0x6c, 0x00), 1.5, Qt::DashLine));
-            painter.drawLine(m_view.to_pixel({finding.box.min_x, finding.box.min_y}),
-                             m_view.to_pixel({finding.box.max_x, finding.box.max_y}));
+            // Between its two places, whichever way they lie from each other.
+            const auto& places = m_map->results().findings().near_misses.at(finding.item).places;
+            const auto pixel_of = [this](const digi::Vertex& v) {
+                return m_view.to_pixel({static_cast<double>(v.x), static_cast<double>(v.y)});
+            };
+            painter.drawLine(pixel_of(places[0].point), pixel_of(places[1].point));
             painter.restore();
         }
         if (finding.kind == FindingKind::direction_error) {

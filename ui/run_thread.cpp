@@ -6,6 +6,8 @@
 #include <optional>
 #include <utility>
 
+#include "run/batch.hpp"
+
 namespace tarvel::ui {
 
 RunThread::RunThread(QObject* parent) : QObject(parent) {}
@@ -73,10 +75,8 @@ void RunThread::start(std::size_t file_count, Job job) {
                     wait_until_taken(index + 1);
                 },
                 stop);
-        } catch (const std::exception& error) {
-            outcome.failures.emplace_back(error.what());
         } catch (...) {
-            outcome.failures.emplace_back("error desconocido");
+            outcome.failures.push_back(run::failure_reason(std::current_exception()));
         }
         // The last thing the worker does: after this event is posted it touches nothing of
         // the window, so joining it from the window's thread returns at once.

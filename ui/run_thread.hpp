@@ -41,7 +41,6 @@ public:
     [[nodiscard]] bool running() const noexcept { return m_running; }
     /// Asks the running job to stop; it ends at its next look at the token.
     void request_stop() noexcept;
-    [[nodiscard]] bool stop_requested() const noexcept { return m_stop.stop_requested(); }
 
     /// What became of the last job that finished; empties it.
     [[nodiscard]] run::JobOutcome take_outcome();

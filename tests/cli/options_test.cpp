@@ -125,10 +125,6 @@ TEST(ParseOptions, EveryKindOfMistakeIsAUsageErrorInSpanish) {
         EXPECT_EQ(p.outcome.exit_code, exit_usage) << shown;
         EXPECT_EQ(p.err, std::string("tarvel: error de uso: ") + c.message +
                              "\nPruebe 'tarvel --help' para ver las opciones.\n");
-        for (const char* english : {"required", "Expected", "not in range", "following argument",
-                                    "convert", "missing", "At Most", "Value", "excludes"}) {
-            EXPECT_EQ(p.err.find(english), std::string::npos) << english << " in " << p.err;
-        }
         EXPECT_TRUE(p.out.empty());
     }
 }

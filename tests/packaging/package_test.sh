@@ -31,6 +31,7 @@ for file in usr/bin/tarvel usr/bin/tarvel-gui \
     usr/share/bash-completion/completions/tarvel \
     usr/share/applications/tarvel-gui.desktop \
     usr/share/icons/hicolor/scalable/apps/tarvel.svg \
+    usr/lib/tarvel/libtarvel-core.so.1 usr/lib/tarvel/libtarvel-gis.so \
     usr/share/doc/tarvel/README.md usr/share/doc/tarvel/examples/hoja_ejemplo.bin; do
     [ -f "$root/$file" ] || fail "$file is not in the package"
 done
@@ -50,6 +51,13 @@ cmp "$scratch/paquete.out" "$scratch/compilacion.out" || fail "the summary lines
 [ -s "$scratch/paquete/hoja_ejemplo_sal.bin" ] && [ -s "$scratch/paquete/hoja_ejemplo_err.bin" ] ||
     fail "the packaged tarvel wrote no output or error file"
 [ "$("$root/usr/bin/tarvel-gui" --version)" = "tarvel-gui $version" ] || fail "tarvel-gui --version"
+
+# The packaged GIS library, loaded from beside the packaged program, writes an export.
+mkdir "$scratch/exportacion"
+cp "$source/examples/hoja_ejemplo.bin" "$scratch/exportacion/"
+(cd "$scratch/exportacion" && "$root/usr/bin/tarvel" -q --export hallazgos.gpkg hoja_ejemplo.bin) ||
+    fail "the packaged tarvel could not export"
+[ -s "$scratch/exportacion/hallazgos.gpkg" ] || fail "the packaged tarvel wrote no export"
 
 # Dependencies: computed from the programs, and what they load by name.
 depends=$(dpkg-deb -f "$deb" Depends)
