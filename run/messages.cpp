@@ -58,6 +58,20 @@ bool all_succeeded(const std::vector<FileOutcome>& outcomes) noexcept {
     return true;
 }
 
+namespace {
+
+/// Appends a line for each sheet that failed (not one a cancel left undone).
+void append_failure_lines(std::string& text, const std::vector<FileOutcome>& outcomes) {
+    for (const FileOutcome& outcome : outcomes) {
+        if (!outcome.summary && !outcome.cancelled) {
+            text += '\n';
+            text += failure_line(outcome);
+        }
+    }
+}
+
+} // namespace
+
 std::string closing_message(const std::vector<FileOutcome>& outcomes,
                             const std::vector<std::string>& run_wide_failures) {
     if (all_succeeded(outcomes) && run_wide_failures.empty()) {
@@ -73,12 +87,7 @@ std::string closing_message(const std::vector<FileOutcome>& outcomes,
     text += " de ";
     text += std::to_string(outcomes.size());
     text += '.';
-    for (const FileOutcome& outcome : outcomes) {
-        if (!outcome.summary) {
-            text += '\n';
-            text += failure_line(outcome);
-        }
-    }
+    append_failure_lines(text, outcomes);
     for (const std::string& failure : run_wide_failures) {
         text += '\n';
         text += failure;
@@ -103,12 +112,7 @@ std::string cancelled_message(const std::vector<FileOutcome>& outcomes) {
         text += " Con errores: ";
         text += std::to_string(failed);
         text += '.';
-        for (const FileOutcome& outcome : outcomes) {
-            if (!outcome.summary && !outcome.cancelled) {
-                text += '\n';
-                text += failure_line(outcome);
-            }
-        }
+        append_failure_lines(text, outcomes);
     }
     return text;
 }
