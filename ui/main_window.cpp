@@ -577,7 +577,6 @@ void MainWindow::process() {
     }
     m_last_job = job;
     m_last_files.assign(files.size(), run::FileOutcome{});
-    m_last_details.reset();
     m_loader.cancel();
     m_results->clearContents();
     m_results->setRowCount(static_cast<int>(files.size()));
@@ -639,9 +638,6 @@ void MainWindow::save_outputs(bool report) {
     job.report = report ? to_path(target) : std::filesystem::path();
     job.gis_export = report ? std::filesystem::path() : to_path(target);
     std::vector<run::FileOutcome> outcomes = m_last_files;
-    if (m_last_details && outcomes.size() == 1 && outcomes.front().summary) {
-        outcomes.front().summary->details = m_last_details;
-    }
     std::vector<std::filesystem::path> files;
     for (const run::FileOutcome& outcome : outcomes) {
         files.push_back(outcome.input);
@@ -737,14 +733,11 @@ void MainWindow::on_file_done(int index, const run::FileOutcome& outcome) {
     if (m_work != Work::process) {
         return;
     }
-    run::FileOutcome kept = outcome;
-    if (kept.summary && kept.summary->details) {
-        m_last_details = kept.summary->details;
-        kept.summary->details.reset();
-        m_map->show_sheet(m_last_details, to_qstring(kept.input.filename()));
+    if (outcome.summary && outcome.summary->details) {
+        m_map->show_sheet(outcome.summary->details, to_qstring(outcome.input.filename()));
     }
-    m_last_files.at(static_cast<std::size_t>(index)) = kept;
-    show_row(index, kept);
+    m_last_files.at(static_cast<std::size_t>(index)) = outcome;
+    show_row(index, outcome);
     if (index == 0) {
         m_results->resizeColumnsToContents();
     }

@@ -122,11 +122,10 @@ private:
     bool m_saving_report = false;
     bool m_close_when_done = false;
 
-    // The last run: its settings, what became of each sheet, and in "Uno" mode the sheet's
-    // details, for the map, the results table and the exports.
+    // The last run: its settings and what became of each sheet (in "Uno" mode with the
+    // sheet's details), for the map, the results table and the exports.
     run::JobSettings m_last_job;
     std::vector<run::FileOutcome> m_last_files;
-    std::shared_ptr<const run::SheetResults> m_last_details;
 
     QWidget* m_form = nullptr;  // every control but "Proceso" and the progress; off while running
     QLabel* m_banner = nullptr; // Label1

@@ -91,9 +91,9 @@ QVariant FindingsModel::data(const QModelIndex& index, int role) const {
         return QString::fromUtf8(role == Qt::ToolTipRole ? text::finding_names[kind]
                                                          : text::finding_short_names[kind]);
     case x_column:
-        return QString::fromStdString(m_map->metres(finding.at.x));
+        return QString::fromStdString(m_map->metres(finding.at().x));
     case y_column:
-        return QString::fromStdString(m_map->metres(finding.at.y));
+        return QString::fromStdString(m_map->metres(finding.at().y));
     case detail_column:
         return QString::fromStdString(m_map->describe(finding));
     default:

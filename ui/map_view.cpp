@@ -77,7 +77,7 @@ void MapView::show_finding(std::size_t index) {
                                  4 * std::max(finding.box.width(), finding.box.height()));
     const double pixels = std::max(1, std::min(width(), height()));
     m_chosen = index;
-    set_view(held(ViewTransform::centred(finding.at, pixels / span, QSizeF(size()))));
+    set_view(held(ViewTransform::centred(finding.at(), pixels / span, QSizeF(size()))));
 }
 
 ViewTransform MapView::held(const ViewTransform& view) const {
@@ -154,7 +154,7 @@ void MapView::draw_no_sent(QPainter& painter, const MapFinding& finding) {
     if (pixels < 8) {
         return;
     }
-    const QPointF corner = m_view.to_pixel(finding.at);
+    const QPointF corner = m_view.to_pixel(finding.at());
     const QRectF box(corner.x(), corner.y() - pixels, 6 * pixels, pixels);
     if (!box.intersects(QRectF(rect()))) {
         return;
@@ -182,7 +182,7 @@ void MapView::draw_findings(QPainter& painter) {
                                     static_cast<std::size_t>(rows));
     for (std::size_t i = 0; i < findings.size(); ++i) {
         const MapFinding& finding = findings[i];
-        const QPointF pixel = m_view.to_pixel(finding.at);
+        const QPointF pixel = m_view.to_pixel(finding.at());
         if (!seen.contains(pixel)) {
             continue;
         }
@@ -215,7 +215,7 @@ void MapView::draw_findings(QPainter& painter) {
         m_drawn.push_back(DrawnFinding{i, pixel});
     }
     if (m_chosen && *m_chosen < findings.size()) {
-        const QPointF pixel = m_view.to_pixel(findings[*m_chosen].at);
+        const QPointF pixel = m_view.to_pixel(findings[*m_chosen].at());
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.setBrush(Qt::NoBrush);

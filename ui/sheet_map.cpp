@@ -59,7 +59,7 @@ void SheetMap::add_findings() {
     const analysis::Findings& found = m_results->findings();
     const auto add = [this](FindingKind kind, std::size_t item, WorldBox box) {
         m_extent.add(box);
-        m_findings.push_back(MapFinding{kind, box.centre(), box, item});
+        m_findings.push_back(MapFinding{kind, box, item});
     };
     const auto at = [](const digi::Vertex& vertex) {
         WorldBox box;

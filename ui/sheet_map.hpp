@@ -22,9 +22,11 @@ inline constexpr std::size_t finding_kinds = 5;
 /// One finding as the map shows it.
 struct MapFinding {
     FindingKind kind = FindingKind::direction_error;
-    WorldPoint at;        ///< where its symbol goes; the middle of a near miss
     WorldBox box;         ///< every place it concerns (a near miss: both places)
     std::size_t item = 0; ///< its position in its kind's list of the sheet's findings
+
+    /// Where its symbol goes; the middle of a near miss.
+    [[nodiscard]] WorldPoint at() const noexcept { return box.centre(); }
 };
 
 /// The extent of one loaded line in file units; min_x > max_x for a line without vertices.

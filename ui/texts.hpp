@@ -93,9 +93,8 @@ inline constexpr const char* finding_names[] = {"Error de sentido (NoSent)", "Ca
                                                 "Cota distinta", "Anillo omitido",
                                                 "Límite de vértices"};
 /// The same, as the findings list names them.
-inline constexpr const char* finding_short_names[] = {"Error de sentido", "Casi unión",
-                                                      "Cota distinta", "Anillo omitido",
-                                                      "Límite de vértices"};
+inline constexpr const char* finding_short_names[] = {
+    "Error de sentido", "Casi unión", "Cota distinta", "Anillo omitido", "Límite de vértices"};
 inline constexpr char finding_elements[] = "elementos";
 inline constexpr char finding_element[] = "elemento";
 inline constexpr char finding_and[] = " y ";

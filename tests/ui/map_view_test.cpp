@@ -87,13 +87,13 @@ TEST(SheetMap, ListsEveryFindingAtItsPlaceWithTheElementsInvolved) {
     for (std::size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(findings[i].kind, kinds[i]) << i;
     }
-    EXPECT_DOUBLE_EQ(findings[0].at.x, testing::direction_error_at.x);
-    EXPECT_DOUBLE_EQ(findings[0].at.y, testing::direction_error_at.y);
-    EXPECT_DOUBLE_EQ(findings[1].at.x,
+    EXPECT_DOUBLE_EQ(findings[0].at().x, testing::direction_error_at.x);
+    EXPECT_DOUBLE_EQ(findings[0].at().y, testing::direction_error_at.y);
+    EXPECT_DOUBLE_EQ(findings[1].at().x,
                      (testing::near_miss_at[0].x + testing::near_miss_at[1].x) / 2.0);
     EXPECT_DOUBLE_EQ(findings[1].box.width(), 50);
-    EXPECT_DOUBLE_EQ(findings[2].at.y, testing::z_difference_at.y);
-    EXPECT_DOUBLE_EQ(findings[4].at.x, testing::vertex_limit_at.x);
+    EXPECT_DOUBLE_EQ(findings[2].at().y, testing::z_difference_at.y);
+    EXPECT_DOUBLE_EQ(findings[4].at().x, testing::vertex_limit_at.x);
 
     EXPECT_EQ(map->describe(findings[0]), "elementos 1 y 2");
     EXPECT_EQ(map->describe(findings[1]), "distancia 0.050 m; elementos 3 / 4");
