@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <sys/mman.h>
 
 namespace tarvel::digi {
 inline namespace DefinicionesDIGI {
@@ -75,31 +74,14 @@ std::span<const std::byte> ElementView::attribute_bytes() const noexcept {
                            attribute_record_bytes * static_cast<std::size_t>(attribute_count()));
 }
 
-FileBytes::FileBytes(std::size_t size) : m_size(size) {
+FileBytes::FileBytes(std::size_t size)
     // A sheet of a million lines is read and then walked header by header with strides of
     // about a hundred bytes: on huge pages that walk misses the TLB far less often, and the
     // buffer is faulted in a few hundred times instead of tens of thousands.
-    constexpr std::size_t huge_page = std::size_t{2} << 20;
-    if (size >= huge_page) {
-        const std::size_t mapped = (size + huge_page - 1) / huge_page * huge_page;
-        void* pages =
-            ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (pages != MAP_FAILED) {
-            ::madvise(pages, mapped, MADV_HUGEPAGE);
-            m_data = std::unique_ptr<std::byte[], Release>(static_cast<std::byte*>(pages),
-                                                           Release{mapped});
-            return;
-        }
-    }
-    m_data = std::unique_ptr<std::byte[], Release>(new std::byte[size], Release{0});
-}
+    : m_data(HugePageAllocator<std::byte>{}.allocate(size), Release{size}), m_size(size) {}
 
 void FileBytes::Release::operator()(std::byte* data) const noexcept {
-    if (mapped_size > 0) {
-        ::munmap(data, mapped_size);
-    } else {
-        delete[] data;
-    }
+    HugePageAllocator<std::byte>{}.deallocate(data, size);
 }
 
 FileBytes::FileBytes(std::unique_ptr<MappedInput> mapped)

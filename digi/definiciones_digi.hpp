@@ -180,9 +180,9 @@ public:
     [[nodiscard]] bool file_changed() const noexcept { return m_mapped && m_mapped->changed(); }
 
 private:
-    /// Large buffers are mapped pages of their own (see the constructor), small ones heap.
+    /// Buffers come from the huge-page allocator of the sheet's tables.
     struct Release {
-        std::size_t mapped_size;
+        std::size_t size;
         void operator()(std::byte* data) const noexcept;
     };
     std::unique_ptr<std::byte[], Release> m_data;
