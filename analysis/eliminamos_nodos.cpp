@@ -97,10 +97,28 @@ private:
             return false;
         }
         const auto code_bytes = origin_of(first).bytes().subspan(digi::feature_code_offset, 7);
-        std::string codigo(reinterpret_cast<const char*>(code_bytes.data()), code_bytes.size());
-        const bool head_to_tail = m_direction->SiguenSentido(
-            codigo, joined().start_vertex(m_tables, first), joined().end_vertex(m_tables, first),
-            joined().start_vertex(m_tables, second), joined().end_vertex(m_tables, second));
+        const digi::Vertex first_start = joined().start_vertex(m_tables, first);
+        const digi::Vertex first_end = joined().end_vertex(m_tables, first);
+        const digi::Vertex second_start = joined().start_vertex(m_tables, second);
+        const digi::Vertex second_end = joined().end_vertex(m_tables, second);
+        // Neighbouring nodes mostly hold lines of one code: its lookup is kept for the next
+        // node of the same code, and the head-to-tail test made as SiguenSentido makes it.
+        if (m_last_code &&
+            std::memcmp(code_bytes.data(), m_last_code->data(), m_last_code->size()) == 0) {
+            const bool head_to_tail =
+                (first_start.x == second_end.x && first_start.y == second_end.y) ||
+                (first_end.x == second_start.x && first_end.y == second_start.y);
+            return m_last_has_direction && !head_to_tail;
+        }
+        std::string codigo(code_bytes.size(), '\0');
+        std::transform(code_bytes.begin(), code_bytes.end(), codigo.begin(),
+                       [](std::byte b) { return static_cast<char>(b); });
+        const bool head_to_tail =
+            m_direction->SiguenSentido(codigo, first_start, first_end, second_start, second_end);
+        m_last_code.emplace();
+        std::transform(code_bytes.begin(), code_bytes.end(), m_last_code->begin(),
+                       [](std::byte b) { return static_cast<char>(b); });
+        m_last_has_direction = m_direction->ConSentido();
         return !head_to_tail && m_direction->ConSentido();
     }
 
@@ -154,6 +172,8 @@ private:
     NodeTable& m_nodes;
     AnalysisResult& m_result;
     std::optional<CodesWithDirection> m_direction;
+    std::optional<digi::FeatureCode> m_last_code;
+    bool m_last_has_direction = false;
     std::int32_t m_x = 0;
     std::int32_t m_y = 0;
 };

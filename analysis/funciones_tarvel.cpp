@@ -44,16 +44,7 @@ CodesWithDirection::CodesWithDirection(const CodesList& codes)
     : m_own(std::make_shared<const CodeSet>(codes)), m_codes(m_own.get()) {}
 
 bool CodesWithDirection::CodigoConSentido(std::string& codigo) {
-    // Neighbouring nodes mostly hold lines of one code: the last code's answer is kept for
-    // the next lookup of the same code as stored.
-    if (m_looked_up && codigo == m_last_code) {
-        codigo = m_last_cleaned;
-        return m_con_sentido;
-    }
-    m_last_code = codigo;
     LimpiamosCodigo(codigo);
-    m_last_cleaned = codigo;
-    m_looked_up = true;
     m_con_sentido = m_codes->contains(codigo);
     return m_con_sentido;
 }

@@ -67,9 +67,6 @@ private:
     std::shared_ptr<const CodeSet> m_own;
     const CodeSet* m_codes;
     bool m_con_sentido = false;
-    bool m_looked_up = false;
-    std::string m_last_code;    ///< the code looked up last, as given
-    std::string m_last_cleaned; ///< and as cleaned
 };
 
 } // namespace Funciones_Tarvel
