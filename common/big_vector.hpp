@@ -9,9 +9,26 @@
 #include <new>
 #include <vector>
 
-#include <sys/mman.h>
-
 namespace tarvel {
+
+/// Whole huge pages for big vectors. Pages a vector gives back are kept and handed to the
+/// next one: a run frees its building tables just before it makes others of like size, and
+/// pages the process already holds cost nothing to take again, where new ones must each be
+/// cleared by the system (and, on a virtual machine, often first fetched from its host).
+/// The pages kept are never more than the most the process has held at once. Thread-safe.
+namespace huge_pages {
+inline constexpr std::size_t page = std::size_t{2} << 20;
+
+/// Room for `bytes` bytes, starting on a huge page boundary, its content undefined; it runs
+/// to the end of the last huge page it needs. Throws std::bad_alloc.
+[[nodiscard]] void* take(std::size_t bytes);
+/// Gives back what take(bytes) returned.
+void give_back(void* data, std::size_t bytes) noexcept;
+/// Returns every page kept to the system.
+void release_kept() noexcept;
+/// Bytes kept for reuse.
+[[nodiscard]] std::size_t kept_bytes() noexcept;
+} // namespace huge_pages
 
 template <typename T> class HugePageAllocator {
 public:
@@ -22,50 +39,23 @@ public:
 
     [[nodiscard]] T* allocate(std::size_t n) {
         const std::size_t bytes = n * sizeof(T);
-        if (bytes < huge_page) {
+        if (bytes < huge_pages::page) {
             return static_cast<T*>(::operator new(bytes));
         }
-        // Mapped with room to start on a huge page boundary, the rest given back.
-        const std::size_t length = rounded(bytes);
-        void* mapped = ::mmap(nullptr, length + huge_page, PROT_READ | PROT_WRITE,
-                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED) {
-            throw std::bad_alloc();
-        }
-        const auto begin = reinterpret_cast<std::uintptr_t>(mapped);
-        const std::uintptr_t aligned = (begin + huge_page - 1) & ~std::uintptr_t{huge_page - 1};
-        if (aligned > begin) {
-            ::munmap(mapped, aligned - begin);
-        }
-        const std::uintptr_t end = aligned + length;
-        const std::uintptr_t mapped_end = begin + length + huge_page;
-        if (mapped_end > end) {
-            ::munmap(reinterpret_cast<void*>(end), mapped_end - end);
-        }
-        // Only the whole huge pages the vector fills: a huge page is resident as soon as one of
-        // its bytes is touched, and a tail past the vector's end would be memory held for
-        // nothing.
-        ::madvise(reinterpret_cast<void*>(aligned), bytes / huge_page * huge_page, MADV_HUGEPAGE);
-        return reinterpret_cast<T*>(aligned);
+        return static_cast<T*>(huge_pages::take(bytes));
     }
 
     void deallocate(T* data, std::size_t n) noexcept {
         const std::size_t bytes = n * sizeof(T);
-        if (bytes < huge_page) {
+        if (bytes < huge_pages::page) {
             ::operator delete(data);
             return;
         }
-        ::munmap(data, rounded(bytes));
+        huge_pages::give_back(data, bytes);
     }
 
     template <typename U> bool operator==(const HugePageAllocator<U>&) const noexcept {
         return true;
-    }
-
-private:
-    static constexpr std::size_t huge_page = std::size_t{2} << 20;
-    static constexpr std::size_t rounded(std::size_t bytes) {
-        return (bytes + huge_page - 1) / huge_page * huge_page;
     }
 };
 

@@ -13,6 +13,7 @@
 #include "analysis/line_assembly.hpp"
 #include "analysis/near_misses.hpp"
 #include "analysis/node_table.hpp"
+#include "common/big_vector.hpp"
 #include "common/errors.hpp"
 #include "digi/loader.hpp"
 #include "digi/writer.hpp"
@@ -142,6 +143,9 @@ Analysed analyse(const RunSettings& settings) {
         fail_if_changed(sheet.tables);
         throw;
     }
+    // The node table's pages were kept for tables made after it; writing makes none, so they
+    // go back to the system before its buffers are filled.
+    huge_pages::release_kept();
     return sheet;
 }
 
