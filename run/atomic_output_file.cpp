@@ -88,7 +88,90 @@ int sync_folder(const std::filesystem::path& folder) {
     return error;
 }
 
+/// Older files from which their pages are freed apart from the run.
+constexpr off_t freed_apart_from = off_t{1} << 20;
+
+/// Older files whose name is gone, held open until a thread of their own closes them: the
+/// system frees a file's pages when its last reference goes, and for a large older output
+/// that takes about as long as a good part of writing it did, which nothing has to wait for.
+class Closer {
+public:
+    static Closer& instance() {
+        // Never destroyed: its thread may still be closing files while the process ends,
+        // and whatever it has not closed the system closes then.
+        static Closer* const closer = new Closer;
+        return *closer;
+    }
+
+    /// Closes `fd` on the closing thread, or here when no thread is to be had.
+    void close_later(int fd) noexcept {
+        std::unique_lock lock(m_mutex);
+        if (!m_started) {
+            try {
+                std::thread([this] { work(); }).detach();
+                m_started = true;
+            } catch (const std::system_error&) {
+                lock.unlock();
+                ::close(fd);
+                return;
+            }
+        }
+        try {
+            m_fds.push_back(fd);
+        } catch (...) {
+            lock.unlock();
+            ::close(fd);
+            return;
+        }
+        lock.unlock();
+        m_changed.notify_all();
+    }
+
+    /// Waits until every file handed over is closed.
+    void wait() noexcept {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_fds.empty() && !m_closing; });
+    }
+
+private:
+    void work() noexcept {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return !m_fds.empty(); });
+            const int fd = m_fds.back();
+            m_fds.pop_back();
+            m_closing = true;
+            lock.unlock();
+            ::close(fd);
+            lock.lock();
+            m_closing = false;
+            m_changed.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<int> m_fds;
+    bool m_started = false;
+    bool m_closing = false;
+};
+
+/// Removes the older file that an exchange left under `name`. One of `size` bytes or more
+/// loses its name here and its pages on the closing thread.
+void remove_older(const std::filesystem::path& name, off_t size) noexcept {
+    const int fd =
+        size >= freed_apart_from ? ::open(name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
+    ::unlink(name.c_str());
+    if (fd >= 0) {
+        Closer::instance().close_later(fd);
+    }
+}
+
 } // namespace
+
+void wait_for_older_files_freed() noexcept {
+    Closer::instance().wait();
+}
 
 /// Writes buffers to a file on a thread of its own, one at a time and in order, so that a run
 /// builds its next buffer while the system copies the last one into the file.
@@ -409,7 +492,7 @@ void commit_together(std::span<AtomicOutputFile* const> files) {
     std::set<std::filesystem::path> folders;
     for (auto& [file, made] : done) {
         if (made == Made::exchanged) {
-            ::unlink(file->temporary_path().c_str()); // the older file
+            remove_older(file->temporary_path(), file->m_replaced_info.st_size);
         }
         file->m_committed = true;
         file->m_temporary.release();

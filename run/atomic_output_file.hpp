@@ -87,6 +87,10 @@ private:
 
 void commit_together(std::span<AtomicOutputFile* const> files);
 
+/// A large older file loses its name when the new one replaces it, and its pages are freed
+/// apart from the run. Waits until the pages of every such file are freed.
+void wait_for_older_files_freed() noexcept;
+
 /// Prefix of every temporary output name, so that leftovers of a killed run are recognisable.
 inline constexpr const char* temporary_prefix = ".tarvel-";
 

@@ -1,5 +1,8 @@
 #include "run/atomic_output_file.hpp"
 
+#include <filesystem>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 #include "common/errors.hpp"
@@ -14,21 +17,35 @@ using testing::read_bytes;
 using testing::TempFolder;
 using testing::write_bytes;
 
+std::size_t open_descriptors() {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                      std::filesystem::directory_iterator{}));
+}
+
+// A small older file is removed at once; a large one loses its name at once and is closed,
+// its pages freed, apart from the run: either way nothing of it is left, not even an open file.
 TEST(AtomicOutputFile, CommitReplacesALongerOlderFileCompletely) {
-    TempFolder folder;
-    const auto target = folder / "hoja_sal.bin";
-    write_bytes(target.string(), bytes_of(std::string(5000, 'v')));
-    {
-        AtomicOutputFile out(target);
-        out.write(bytes_of("nuevo"));
-        out.write(bytes_of(""));
-        out.write(bytes_of("!"));
-        // Until the commit the older file is still there, whole.
-        EXPECT_EQ(read_bytes(target.string()).size(), 5000u);
-        out.commit();
+    for (const std::size_t older_size : {std::size_t{5000}, std::size_t{3} << 20}) {
+        SCOPED_TRACE(older_size);
+        TempFolder folder;
+        const auto target = folder / "hoja_sal.bin";
+        write_bytes(target.string(), bytes_of(std::string(older_size, 'v')));
+        const std::size_t descriptors = open_descriptors();
+        {
+            AtomicOutputFile out(target);
+            out.write(bytes_of("nuevo"));
+            out.write(bytes_of(""));
+            out.write(bytes_of("!"));
+            // Until the commit the older file is still there, whole.
+            EXPECT_EQ(read_bytes(target.string()).size(), older_size);
+            out.commit();
+        }
+        EXPECT_EQ(read_bytes(target.string()), bytes_of("nuevo!"));
+        EXPECT_EQ(folder.names(), (std::set<std::string>{"hoja_sal.bin"}));
+        wait_for_older_files_freed();
+        EXPECT_EQ(open_descriptors(), descriptors);
     }
-    EXPECT_EQ(read_bytes(target.string()), bytes_of("nuevo!"));
-    EXPECT_EQ(folder.names(), (std::set<std::string>{"hoja_sal.bin"}));
 }
 
 TEST(AtomicOutputFile, WritesLargerThanItsBufferArriveInOrder) {
