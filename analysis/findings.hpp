@@ -37,12 +37,16 @@ struct ZDifference {
 struct NearPlace {
     digi::Vertex point; ///< the node's X and Y, with the Z of its first line end
     std::vector<std::int32_t> lines;
+
+    bool operator==(const NearPlace&) const = default;
 };
 
 /// Two different nodes within the tolerance of each other, one of them a loose end.
 struct NearMiss {
     std::array<NearPlace, 2> places; ///< in node order
     double distance = 0;             ///< in file units
+
+    bool operator==(const NearMiss&) const = default;
 };
 
 struct Findings {

@@ -218,16 +218,21 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
     return pairs;
 }
 
+NearPairs gather_near_pairs(const NodeTable& nodes, double tolerance) {
+    NearPairs near;
+    near.pairs = find_near_pairs(nodes, tolerance);
+    near.lines_at = loaded_lines_at(nodes, near.pairs);
+    return near;
+}
+
 std::vector<NearMiss> describe_near_misses(const digi::ElementTables& tables,
-                                           const NodeTable& nodes,
-                                           const std::vector<NodePair>& pairs) {
-    std::map<std::int32_t, std::vector<std::int32_t>> lines = loaded_lines_at(nodes, pairs);
+                                           const NodeTable& nodes, const NearPairs& near) {
     std::vector<NearMiss> found;
-    found.reserve(pairs.size());
-    for (const auto& [a, b] : pairs) {
+    found.reserve(near.pairs.size());
+    for (const auto& [a, b] : near.pairs) {
         NearMiss miss;
-        miss.places = {place_of(tables, nodes, a, lines.at(a)),
-                       place_of(tables, nodes, b, lines.at(b))};
+        miss.places = {place_of(tables, nodes, a, near.lines_at.at(a)),
+                       place_of(tables, nodes, b, near.lines_at.at(b))};
         const double dx = static_cast<double>(nodes.x(a)) - nodes.x(b);
         const double dy = static_cast<double>(nodes.y(a)) - nodes.y(b);
         miss.distance = std::sqrt(dx * dx + dy * dy);
@@ -238,7 +243,7 @@ std::vector<NearMiss> describe_near_misses(const digi::ElementTables& tables,
 
 std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables, const NodeTable& nodes,
                                        double tolerance) {
-    return describe_near_misses(tables, nodes, find_near_pairs(nodes, tolerance));
+    return describe_near_misses(tables, nodes, gather_near_pairs(nodes, tolerance));
 }
 
 } // namespace tarvel::analysis

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "analysis/findings.hpp"
@@ -23,12 +24,21 @@ using NodePair = std::array<std::int32_t, 2>;
 /// tolerance). The node loop may run before or meanwhile: it changes nothing this reads.
 [[nodiscard]] std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance);
 
-/// The near misses of `pairs`: both places with the loaded lines that end there, and the
+/// Near pairs with the loaded lines that end at each of their nodes, in the order they were
+/// registered: all that describing them needs of the node table.
+struct NearPairs {
+    std::vector<NodePair> pairs;
+    std::map<std::int32_t, std::vector<std::int32_t>> lines_at;
+};
+
+/// find_near_pairs, and the lines at their nodes. Like it, it may run beside the node loop.
+[[nodiscard]] NearPairs gather_near_pairs(const NodeTable& nodes, double tolerance);
+
+/// The near misses of `near`: both places with the loaded lines that end there, and the
 /// distance. May be called after the node loop.
 [[nodiscard]] std::vector<NearMiss> describe_near_misses(const digi::ElementTables& tables,
                                                          const NodeTable& nodes,
-                                                         const std::vector<NodePair>& pairs);
-
+                                                         const NearPairs& near);
 /// Both steps at once.
 [[nodiscard]] std::vector<NearMiss> find_near_misses(const digi::ElementTables& tables,
                                                      const NodeTable& nodes, double tolerance);

@@ -56,8 +56,14 @@ public:
     /// The node's lines in order of registration (a dissolved node keeps its list).
     [[nodiscard]] std::span<const std::int32_t> element_list(std::int32_t node) const;
     /// The nodes that listed `line` when it was registered (at most two; both equal for a
-    /// ring closed by a join). One of them may since have been dissolved.
+    /// ring closed by a join). One of them may since have been dissolved. For a loaded line
+    /// it may be asked while the node loop registers joined lines on another thread.
     [[nodiscard]] LineNodes nodes_of(std::int32_t line) const {
+        if (line >= 0 && line < m_loaded_lines) {
+            // Registering never moves the table (room for every join is made when it is
+            // built), and this reads neither its size nor any record registering writes.
+            return m_line_nodes.data()[index(line)];
+        }
         return m_line_nodes.at(index(line));
     }
 

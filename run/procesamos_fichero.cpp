@@ -119,11 +119,11 @@ Analysed analyse(const RunSettings& settings) {
         // The near misses read only what the node loop leaves as it is, so on a large sheet they
         // are sought on a second thread while the loop runs.
         const double tolerance = tolerance_in_file_units(settings);
-        std::future<std::vector<analysis::NodePair>> near_pairs;
+        std::future<analysis::NearPairs> near_pairs;
         if (nodes.node_count() >= near_misses_apart_from) {
             try {
                 near_pairs = std::async(std::launch::async, [&nodes, tolerance] {
-                    return analysis::find_near_pairs(nodes, tolerance);
+                    return analysis::gather_near_pairs(nodes, tolerance);
                 });
             } catch (const std::system_error&) {
                 // No thread to be had: they are sought after the loop instead.
@@ -134,7 +134,7 @@ Analysed analyse(const RunSettings& settings) {
                                       step_progress(settings, Stage::joins));
         sheet.result.findings.near_misses = analysis::describe_near_misses(
             sheet.tables, nodes,
-            near_pairs.valid() ? near_pairs.get() : analysis::find_near_pairs(nodes, tolerance));
+            near_pairs.valid() ? near_pairs.get() : analysis::gather_near_pairs(nodes, tolerance));
         stop_if_asked(settings);
     } catch (const Cancelled&) {
         throw;

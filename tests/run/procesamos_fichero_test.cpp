@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include "analysis/near_misses.hpp"
+#include "analysis/node_table.hpp"
 #include "common/errors.hpp"
+#include "digi/loader.hpp"
+#include "run/sheet_results.hpp"
 #include "tests/run/sample_sheets.hpp"
 #include "tests/run/temp_folder.hpp"
 #include "tests/support/digi_builder.hpp"
+#include "tests/support/generator.hpp"
 
 namespace tarvel::run {
 namespace {
@@ -352,6 +357,31 @@ TEST(ProcesamosFichero, OutputFolderTakesTheDerivedNamesAndKeepsTheRefusals) {
         EXPECT_EQ(snapshot(sheets), sheets_before) << r.case_name;
         EXPECT_EQ(refused_out.names(), out_before) << r.case_name;
     }
+}
+
+// On a sheet large enough for the near misses to be sought on a thread beside the node loop,
+// they are exactly those that the plain search finds on the node table as built.
+TEST(ProcesamosFichero, NearMissesSoughtBesideTheNodeLoopAreThoseOfTheTableAsBuilt) {
+    TempFolder folder;
+    const auto input = folder / "hoja.bin";
+    digi::MemorySink sheet;
+    testing::LargeSheetOptions options;
+    options.lines = 60'000;
+    (void)testing::write_large_sheet(3, options, sheet);
+    write_bytes(input.string(), sheet.bytes());
+
+    RunSettings settings;
+    settings.input = input;
+    settings.tolerance = 2.0;
+    const auto results = analyse_sheet(settings);
+
+    const digi::ElementTables tables = digi::CargamosFichero(input);
+    const analysis::NodeTable nodes = analysis::CreamosNodos(tables);
+    ASSERT_GE(nodes.node_count(), 1 << 16) << "too small to be sought beside the loop";
+    const auto expected =
+        analysis::find_near_misses(tables, nodes, tolerance_in_file_units(settings));
+    ASSERT_GE(expected.size(), 10U);
+    EXPECT_EQ(results->findings().near_misses, expected);
 }
 
 } // namespace
