@@ -14,9 +14,9 @@ namespace {
 /// Same feature code (all 7 bytes as stored), same attribute count and the same attribute
 /// records (tag, value and all 6 text bytes, which together are the record's 12 bytes).
 bool same_kind(const digi::ElementView& a, const digi::ElementView& b) {
-    const auto code_a = a.bytes().subspan(digi::feature_code_offset, 7);
-    const auto code_b = b.bytes().subspan(digi::feature_code_offset, 7);
-    if (!std::equal(code_a.begin(), code_a.end(), code_b.begin())) {
+    // Compared as memory: std::equal on std::byte goes a byte at a time.
+    if (std::memcmp(a.bytes().data() + digi::feature_code_offset,
+                    b.bytes().data() + digi::feature_code_offset, 7) != 0) {
         return false;
     }
     if (a.attribute_count() != b.attribute_count()) {
@@ -24,7 +24,8 @@ bool same_kind(const digi::ElementView& a, const digi::ElementView& b) {
     }
     const auto attributes_a = a.attribute_bytes();
     const auto attributes_b = b.attribute_bytes();
-    return std::equal(attributes_a.begin(), attributes_a.end(), attributes_b.begin());
+    return attributes_a.empty() ||
+           std::memcmp(attributes_a.data(), attributes_b.data(), attributes_a.size()) == 0;
 }
 
 bool at_place(const digi::Vertex& v, std::int32_t x, std::int32_t y) noexcept {
