@@ -84,18 +84,5 @@ TEST(HugePages, ALastPartPageIsNotHeldFromTheKeptOnes) {
     huge_pages::release_kept();
 }
 
-// Vectors on kept pages behave as on new ones.
-TEST(HugePages, BigVectorsReusePagesWithTheirOwnValues) {
-    huge_pages::release_kept();
-    { BigVector<std::int32_t> a(3 * page / 4, -1); }
-    EXPECT_GT(huge_pages::kept_bytes(), 0U);
-    BigVector<std::int32_t> b(3 * page / 4);
-    EXPECT_EQ(huge_pages::kept_bytes(), 0U);
-    for (std::size_t i = 0; i < b.size(); i += 1000) {
-        ASSERT_EQ(b[i], 0) << i;
-    }
-    huge_pages::release_kept();
-}
-
 } // namespace
 } // namespace tarvel
