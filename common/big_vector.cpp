@@ -22,22 +22,18 @@ constexpr std::size_t rounded(std::size_t bytes) {
 /// Pages given back and not yet taken again, the largest first.
 class Kept {
 public:
-    /// Room for `bytes` made of kept pages where there are any: a kept region long enough is
-    /// cut to it, smaller ones are moved into a new one, their page tables and all, without a
-    /// byte copied. Null when nothing is kept or the system has no room.
+    /// Room for `bytes`, made of kept pages where there are any: a kept region long enough is
+    /// cut to it; otherwise a new region takes in the smaller kept ones that fit, moved with
+    /// their page tables and all, without a byte copied. Null when the system has no room.
     std::byte* take(std::size_t bytes) {
         const std::size_t length = rounded(bytes);
         const std::lock_guard lock(m_mutex);
-        if (m_regions.empty()) {
-            return nullptr;
-        }
         // The smallest kept region long enough, if one is (the list runs largest first).
         const auto fit = std::find_if(m_regions.rbegin(), m_regions.rend(),
                                       [length](const Region& r) { return r.length >= length; });
         if (fit != m_regions.rend()) {
             const Region region = *fit;
             m_regions.erase(std::next(fit).base());
-            m_bytes -= region.length;
             if (region.length > length) {
                 keep_locked({region.data + length, region.length - length});
             }
@@ -57,11 +53,15 @@ public:
                 continue;
             }
             filled += at->length;
-            m_bytes -= at->length;
             at = m_regions.erase(at);
         }
-        advise(fresh, bytes);
-        trim_tail(fresh, bytes);
+        // Only the whole huge pages the bytes fill: a huge page is resident as soon as one of
+        // its bytes is touched, and a tail past the vector's end would be memory held for
+        // nothing.
+        ::madvise(fresh, bytes / page * page, MADV_HUGEPAGE);
+        if (filled > 0) {
+            trim_tail(fresh, bytes);
+        }
         return fresh;
     }
 
@@ -76,14 +76,18 @@ public:
             ::munmap(region.data, region.length);
         }
         m_regions.clear();
-        m_bytes = 0;
     }
 
     std::size_t bytes() noexcept {
         const std::lock_guard lock(m_mutex);
-        return m_bytes;
+        std::size_t total = 0;
+        for (const Region& region : m_regions) {
+            total += region.length;
+        }
+        return total;
     }
 
+private:
     /// Mapped with room to start on a huge page boundary, the rest given back; null when the
     /// system has no room.
     static std::byte* map_aligned(std::size_t length) {
@@ -105,13 +109,6 @@ public:
         return reinterpret_cast<std::byte*>(aligned);
     }
 
-    /// Only the whole huge pages `bytes` fill: a huge page is resident as soon as one of its
-    /// bytes is touched, and a tail past the vector's end would be memory held for nothing.
-    static void advise(std::byte* data, std::size_t bytes) noexcept {
-        ::madvise(data, bytes / page * page, MADV_HUGEPAGE);
-    }
-
-private:
     /// A kept page past the last whole huge page `bytes` fill is given back to the system,
     /// and the tail left to small pages, as on a new region: otherwise a vector that only
     /// starts its last huge page would hold all of it.
@@ -128,7 +125,6 @@ private:
             const auto at = std::find_if(m_regions.begin(), m_regions.end(),
                                          [&](const Region& r) { return r.length < region.length; });
             m_regions.insert(at, region);
-            m_bytes += region.length;
         } catch (...) {
             // No room to note it: the pages go back to the system.
             ::munmap(region.data, region.length);
@@ -137,7 +133,6 @@ private:
 
     std::mutex m_mutex;
     std::vector<Region> m_regions;
-    std::size_t m_bytes = 0;
 };
 
 Kept& kept() {
@@ -149,15 +144,10 @@ Kept& kept() {
 } // namespace
 
 void* take(std::size_t bytes) {
-    if (std::byte* reused = kept().take(bytes)) {
-        return reused;
+    if (std::byte* room = kept().take(bytes)) {
+        return room;
     }
-    std::byte* fresh = Kept::map_aligned(rounded(bytes));
-    if (fresh == nullptr) {
-        throw std::bad_alloc();
-    }
-    Kept::advise(fresh, bytes);
-    return fresh;
+    throw std::bad_alloc();
 }
 
 void give_back(void* data, std::size_t bytes) noexcept {
