@@ -5,25 +5,8 @@
 #include <utility>
 
 namespace tarvel::analysis {
-namespace {
-
-/// An end vertex of a loaded line: line * 2, plus 1 for its last vertex.
-digi::Vertex vertex_at(const digi::ElementTables& tables, std::uint32_t ref) {
-    const digi::ElementView line = tables.line(ref >> 1);
-    return line.vertex((ref & 1U) != 0 ? line.item_count() - 1 : 0);
-}
-
-} // namespace
-
-std::size_t JoinedLines::slot(std::int32_t line) const {
-    if (line < m_loaded) {
-        throw std::out_of_range("JoinedLines: line " + std::to_string(line) + " is not joined");
-    }
-    return static_cast<std::size_t>(line - m_loaded);
-}
-
-const JoinedLines::Record& JoinedLines::record(std::int32_t line) const {
-    return m_lines.at(slot(line));
+void JoinedLines::not_joined(std::int32_t line) {
+    throw std::out_of_range("JoinedLines: line " + std::to_string(line) + " is not joined");
 }
 
 bool JoinedLines::absorbed(std::int32_t line) const {
@@ -36,38 +19,6 @@ void JoinedLines::absorb(std::int32_t line) {
         r.flags = static_cast<std::uint8_t>(r.flags | absorbed_flag);
         --m_live;
     }
-}
-
-std::int32_t JoinedLines::vertex_count(const digi::ElementTables& tables, std::int32_t line) const {
-    if (is_joined(line)) {
-        return record(line).vertex_count;
-    }
-    return tables.line(static_cast<std::size_t>(line)).item_count();
-}
-
-JoinedLines::EndRef JoinedLines::end_ref(std::int32_t line, bool last) const {
-    if (is_joined(line)) {
-        const Record& r = record(line);
-        return last ? r.end : r.start;
-    }
-    return static_cast<EndRef>(line) * 2 + (last ? 1U : 0U);
-}
-
-Piece JoinedLines::end_piece(std::int32_t line, bool last) const {
-    const EndRef ref = end_ref(line, last);
-    return Piece{static_cast<std::int32_t>(ref >> 1), (ref & 1U) != 0};
-}
-
-digi::Vertex JoinedLines::start_vertex(const digi::ElementTables& tables, std::int32_t line) const {
-    return vertex_at(tables, end_ref(line, false));
-}
-
-digi::Vertex JoinedLines::end_vertex(const digi::ElementTables& tables, std::int32_t line) const {
-    return vertex_at(tables, end_ref(line, true));
-}
-
-std::int32_t JoinedLines::origin(std::int32_t line) const {
-    return is_joined(line) ? record(line).origin : line;
 }
 
 std::int32_t JoinedLines::add(const JoinLayout& layout) {

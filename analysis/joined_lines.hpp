@@ -66,21 +66,39 @@ public:
     /// Flags a joined line absorbed. Precondition: is_joined(line).
     void absorb(std::int32_t line);
 
+    // The accessors below are called for every node the loop visits and every line written,
+    // so they are defined here and forced inline: out of line, the calls and their checks
+    // took a fifth of the node loop.
+
     /// Vertex count of any line (loaded or joined).
     [[nodiscard]] std::int32_t vertex_count(const digi::ElementTables& tables,
-                                            std::int32_t line) const;
+                                            std::int32_t line) const {
+        if (is_joined(line)) {
+            return record(line).vertex_count;
+        }
+        return tables.line(static_cast<std::size_t>(line)).item_count();
+    }
     /// The loaded line that holds vertex 1 (`last` false) or the last vertex of any line,
     /// with whether it is that loaded line's last vertex.
-    [[nodiscard]] Piece end_piece(std::int32_t line, bool last) const;
+    [[nodiscard]] Piece end_piece(std::int32_t line, bool last) const {
+        const EndRef ref = end_ref(line, last);
+        return Piece{static_cast<std::int32_t>(ref >> 1), (ref & 1U) != 0};
+    }
     /// Vertex 1 of any line. Precondition: it has at least one vertex.
-    [[nodiscard]] digi::Vertex start_vertex(const digi::ElementTables& tables,
-                                            std::int32_t line) const;
+    [[nodiscard, gnu::always_inline]] digi::Vertex start_vertex(const digi::ElementTables& tables,
+                                                                std::int32_t line) const {
+        return vertex_at(tables, end_ref(line, false));
+    }
     /// Last vertex of any line. Precondition: it has at least one vertex.
-    [[nodiscard]] digi::Vertex end_vertex(const digi::ElementTables& tables,
-                                          std::int32_t line) const;
+    [[nodiscard, gnu::always_inline]] digi::Vertex end_vertex(const digi::ElementTables& tables,
+                                                              std::int32_t line) const {
+        return vertex_at(tables, end_ref(line, true));
+    }
     /// The loaded line whose type code, feature code, attribute records and further values
     /// the line carries: itself when loaded, the first line of the first join otherwise.
-    [[nodiscard]] std::int32_t origin(std::int32_t line) const;
+    [[nodiscard, gnu::always_inline]] std::int32_t origin(std::int32_t line) const {
+        return is_joined(line) ? record(line).origin : line;
+    }
 
     /// Appends the joined line of `layout` and returns its number (line_count() before).
     /// Throws std::logic_error when its vertex count does not fit a line element.
@@ -121,9 +139,29 @@ private:
     static constexpr std::uint8_t absorbed_flag = 8;
 
     /// Position of a joined line in m_lines; throws std::out_of_range for a loaded line.
-    [[nodiscard]] std::size_t slot(std::int32_t line) const;
-    [[nodiscard]] const Record& record(std::int32_t line) const;
-    [[nodiscard]] EndRef end_ref(std::int32_t line, bool last) const;
+    [[nodiscard]] std::size_t slot(std::int32_t line) const {
+        if (line < m_loaded) [[unlikely]] {
+            not_joined(line);
+        }
+        return static_cast<std::size_t>(line - m_loaded);
+    }
+    [[noreturn]] static void not_joined(std::int32_t line);
+    [[nodiscard, gnu::always_inline]] const Record& record(std::int32_t line) const {
+        return m_lines.at(slot(line));
+    }
+    [[nodiscard, gnu::always_inline]] EndRef end_ref(std::int32_t line, bool last) const {
+        if (is_joined(line)) {
+            const Record& r = record(line);
+            return last ? r.end : r.start;
+        }
+        return static_cast<EndRef>(line) * 2 + (last ? 1U : 0U);
+    }
+    /// An end vertex of a loaded line.
+    [[gnu::always_inline]] static digi::Vertex vertex_at(const digi::ElementTables& tables,
+                                                         EndRef ref) {
+        const digi::ElementView line = tables.line(ref >> 1);
+        return line.vertex((ref & 1U) != 0 ? line.item_count() - 1 : 0);
+    }
 
     std::int32_t m_loaded = 0;
     BigVector<Record> m_lines;

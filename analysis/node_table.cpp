@@ -291,21 +291,6 @@ void number_places(const digi::ElementTables& tables, BigVector<std::int32_t>& x
 
 } // namespace
 
-std::int32_t NodeTable::end_count(std::int32_t node) const {
-    const std::size_t i = index(node);
-    if (m_dissolved.at(i) != 0) {
-        return -1;
-    }
-    return m_list_start[i + 1] - m_list_start[i];
-}
-
-std::span<const std::int32_t> NodeTable::element_list(std::int32_t node) const {
-    const std::size_t i = index(node);
-    const auto begin = static_cast<std::size_t>(m_list_start.at(i));
-    const auto end = static_cast<std::size_t>(m_list_start.at(i + 1));
-    return std::span<const std::int32_t>(m_entries).subspan(begin, end - begin);
-}
-
 NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress,
                        NodeThreads threads) {
     const std::size_t line_total = tables.lines.size();

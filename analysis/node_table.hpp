@@ -52,9 +52,21 @@ public:
         return m_list_start.at(i + 1) - m_list_start[i] == 1;
     }
     /// Line ends registered at the node, or -1 once a join has dissolved it.
-    [[nodiscard]] std::int32_t end_count(std::int32_t node) const;
+    [[nodiscard, gnu::always_inline]] std::int32_t end_count(std::int32_t node) const {
+        const std::size_t i = index(node);
+        if (m_dissolved.at(i) != 0) {
+            return -1;
+        }
+        return m_list_start[i + 1] - m_list_start[i];
+    }
     /// The node's lines in order of registration (a dissolved node keeps its list).
-    [[nodiscard]] std::span<const std::int32_t> element_list(std::int32_t node) const;
+    [[nodiscard, gnu::always_inline]] std::span<const std::int32_t>
+    element_list(std::int32_t node) const {
+        const std::size_t i = index(node);
+        const auto begin = static_cast<std::size_t>(m_list_start.at(i));
+        const auto end = static_cast<std::size_t>(m_list_start.at(i + 1));
+        return std::span<const std::int32_t>(m_entries).subspan(begin, end - begin);
+    }
     /// The nodes that listed `line` when it was registered (at most two; both equal for a
     /// ring closed by a join). One of them may since have been dissolved. For a loaded line
     /// it may be asked while the node loop registers joined lines on another thread.

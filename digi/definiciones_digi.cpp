@@ -67,13 +67,6 @@ AttributeRecord ElementView::attribute(std::int32_t i) const noexcept {
                             attribute_record_bytes * static_cast<std::size_t>(i));
 }
 
-std::span<const std::byte> ElementView::attribute_bytes() const noexcept {
-    const auto start =
-        header_bytes + block_bytes + item_bytes * static_cast<std::size_t>(item_count());
-    return m_bytes.subspan(start,
-                           attribute_record_bytes * static_cast<std::size_t>(attribute_count()));
-}
-
 FileBytes::FileBytes(std::size_t size)
     // A sheet of a million lines is read and then walked header by header with strides of
     // about a hundred bytes: on huge pages that walk misses the TLB far less often, and the

@@ -61,7 +61,7 @@ struct AttributeRecord {
 [[nodiscard]] ElementHeader decode_header(const std::byte* p) noexcept;
 [[nodiscard]] ElementBlock decode_block(const std::byte* p) noexcept;
 /// Inline: the node loop and the writer decode millions of vertices.
-[[nodiscard]] inline Vertex decode_vertex(const std::byte* p) noexcept {
+[[nodiscard, gnu::always_inline]] inline Vertex decode_vertex(const std::byte* p) noexcept {
     return Vertex{load_i32(p), load_i32(p + 4), load_i32(p + 8)};
 }
 [[nodiscard]] AttributeRecord decode_attribute(const std::byte* p) noexcept;
@@ -85,7 +85,7 @@ public:
     }
     /// The counts of the header, held to what the element's bytes hold: the bytes of a mapped
     /// file may change under the run, and no read may then leave the element.
-    [[nodiscard]] std::int32_t item_count() const noexcept {
+    [[nodiscard, gnu::always_inline]] std::int32_t item_count() const noexcept {
         const auto room =
             static_cast<std::int32_t>((m_bytes.size() - header_bytes - block_bytes) / item_bytes);
         const std::int32_t items = load_i16(m_bytes.data() + item_count_offset);
@@ -99,14 +99,19 @@ public:
         return attributes < room ? attributes : room;
     }
     /// Item i, 0-based, as a vertex. Precondition: 0 <= i < item_count().
-    [[nodiscard]] Vertex vertex(std::int32_t i) const noexcept {
+    [[nodiscard, gnu::always_inline]] Vertex vertex(std::int32_t i) const noexcept {
         return decode_vertex(item_data(i));
     }
     [[nodiscard]] TextPiece text_piece(std::int32_t i) const noexcept;
     /// Attribute record i, 0-based. Precondition: 0 <= i < attribute_count().
     [[nodiscard]] AttributeRecord attribute(std::int32_t i) const noexcept;
     /// The raw bytes of all attribute records, for exact comparison.
-    [[nodiscard]] std::span<const std::byte> attribute_bytes() const noexcept;
+    [[nodiscard, gnu::always_inline]] std::span<const std::byte> attribute_bytes() const noexcept {
+        const auto start =
+            header_bytes + block_bytes + item_bytes * static_cast<std::size_t>(item_count());
+        return m_bytes.subspan(start, attribute_record_bytes *
+                                          static_cast<std::size_t>(attribute_count()));
+    }
     [[nodiscard]] const std::byte* item_data(std::int32_t i) const noexcept {
         return m_bytes.data() + header_bytes + block_bytes +
                item_bytes * static_cast<std::size_t>(i);
@@ -197,7 +202,9 @@ struct ElementTables {
     BigVector<LineRecord> lines;
     std::vector<TextRecord> texts;
 
-    [[nodiscard]] ElementView line(std::size_t i) const {
+    /// Forced inline, like the element view's own reads: the node loop and the writer ask for
+    /// millions of lines, and the compiler left it a call of its own.
+    [[nodiscard, gnu::always_inline]] ElementView line(std::size_t i) const {
         const LineRecord& r = lines.at(i);
         return view(r.file_position(), r.length());
     }
