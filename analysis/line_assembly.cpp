@@ -99,7 +99,7 @@ void pieces_of(const JoinedLines& joined, std::int32_t line, std::vector<Piece>&
 }
 
 void extent_of_runs(std::span<const digi::VertexRun> runs, digi::ElementBlock& block) {
-    extent_step_over(
+    digi::extent_step_over(
         [&](const auto& at) {
             for (const digi::VertexRun& run : runs) {
                 const std::int32_t n = run.line.item_count();
@@ -134,9 +134,7 @@ digi::LineSource joined_line_source(const digi::ElementTables& tables, const Joi
             runs_of(tables, joined, line, runs);
             const digi::ElementView origin =
                 tables.line(static_cast<std::size_t>(joined.origin(line)));
-            digi::ElementBlock block = origin.block();
-            extent_of_runs(runs, block);
-            visit(digi::RunLine{origin, block, runs, joined.vertex_count(tables, line)});
+            visit(digi::RunLine{origin, origin.block(), runs, joined.vertex_count(tables, line)});
         });
     };
 }

@@ -40,40 +40,6 @@ void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joi
 /// The same, into `out`.
 void pieces_of(const JoinedLines& joined, std::int32_t line, std::vector<Piece>& out);
 
-/// The extent step: stores the smallest and largest X, Y and Z of the vertices that
-/// `for_each_vertex(f)` hands to f in values 1 to 6 of `block`, leaving values 7 to 9 as they
-/// are. Precondition: it hands at least one.
-template <typename ForEachVertex>
-void extent_step_over(ForEachVertex&& for_each_vertex, digi::ElementBlock& block) {
-    bool first = true;
-    std::int32_t MinX = 0;
-    std::int32_t MinY = 0;
-    std::int32_t MinZ = 0;
-    std::int32_t MaxX = 0;
-    std::int32_t MaxY = 0;
-    std::int32_t MaxZ = 0;
-    for_each_vertex([&](const digi::Vertex& v) {
-        if (first) {
-            MinX = MaxX = v.x;
-            MinY = MaxY = v.y;
-            MinZ = MaxZ = v.z;
-            first = false;
-        }
-        MinX = v.x < MinX ? v.x : MinX;
-        MinY = v.y < MinY ? v.y : MinY;
-        MinZ = v.z < MinZ ? v.z : MinZ;
-        MaxX = v.x > MaxX ? v.x : MaxX;
-        MaxY = v.y > MaxY ? v.y : MaxY;
-        MaxZ = v.z > MaxZ ? v.z : MaxZ;
-    });
-    block.values[0] = MinX;
-    block.values[1] = MinY;
-    block.values[2] = MinZ;
-    block.values[3] = MaxX;
-    block.values[4] = MaxY;
-    block.values[5] = MaxZ;
-}
-
 /// The extent step over the line that `runs` make, taken over every vertex of the runs'
 /// lines: each of them is placed or repeats one that is, and neither order nor dropped
 /// repeats change an extent.

@@ -64,7 +64,6 @@ void write_line(ByteSink& out, const RunLine& line) {
     // Type code, feature code and attribute count as the origin holds them.
     std::memcpy(p, line.origin.bytes().data(), item_count_offset);
     store_i16(p + item_count_offset, static_cast<std::int16_t>(line.vertex_count));
-    encode_block(line.block, p + header_bytes);
     std::byte* item_out = p + header_bytes + block_bytes;
     std::size_t placed = 0;
     place_run_spans(line.runs, [&](const std::byte* items, std::int32_t count) {
@@ -79,6 +78,20 @@ void write_line(ByteSink& out, const RunLine& line) {
         throw std::logic_error("a line's runs placed " + std::to_string(placed) + " vertices of " +
                                std::to_string(vertex_count));
     }
+    // The extent is taken from the vertices just placed, still in the cache, rather than in a
+    // pass of its own over the loaded lines: that pass was the first to touch their bytes.
+    ElementBlock block = line.block;
+    const std::byte* const items = p + header_bytes + block_bytes;
+    if (vertex_count > 0) {
+        extent_step_over(
+            [&](const auto& at) {
+                for (const std::byte* item = items; item != item_out; item += item_bytes) {
+                    at(decode_vertex(item));
+                }
+            },
+            block);
+    }
+    encode_block(block, p + header_bytes);
     if (!attributes.empty()) {
         std::memcpy(item_out, attributes.data(), attributes.size());
     }

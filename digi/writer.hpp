@@ -98,11 +98,47 @@ template <typename Visit> void place_runs(std::span<const VertexRun> runs, Visit
     });
 }
 
+/// The extent step: stores the smallest and largest X, Y and Z of the vertices that
+/// `for_each_vertex(f)` hands to f in values 1 to 6 of `block`, leaving values 7 to 9 as they
+/// are. Precondition: it hands at least one.
+template <typename ForEachVertex>
+void extent_step_over(ForEachVertex&& for_each_vertex, ElementBlock& block) {
+    bool first = true;
+    std::int32_t MinX = 0;
+    std::int32_t MinY = 0;
+    std::int32_t MinZ = 0;
+    std::int32_t MaxX = 0;
+    std::int32_t MaxY = 0;
+    std::int32_t MaxZ = 0;
+    for_each_vertex([&](const Vertex& v) {
+        if (first) {
+            MinX = MaxX = v.x;
+            MinY = MaxY = v.y;
+            MinZ = MaxZ = v.z;
+            first = false;
+        }
+        MinX = v.x < MinX ? v.x : MinX;
+        MinY = v.y < MinY ? v.y : MinY;
+        MinZ = v.z < MinZ ? v.z : MinZ;
+        MaxX = v.x > MaxX ? v.x : MaxX;
+        MaxY = v.y > MaxY ? v.y : MaxY;
+        MaxZ = v.z > MaxZ ? v.z : MaxZ;
+    });
+    block.values[0] = MinX;
+    block.values[1] = MinY;
+    block.values[2] = MinZ;
+    block.values[3] = MaxX;
+    block.values[4] = MaxY;
+    block.values[5] = MaxZ;
+}
+
 /// A line made from runs of loaded lines, handed over to be written: the loaded line whose
 /// header (with its own vertex count), further values and attribute records it carries, its
-/// block, its runs, and the vertex count they place.
+/// further values, its runs, and the vertex count they place.
 struct RunLine {
     ElementView origin;
+    /// Values 7 to 9 are written as they stand; values 1 to 6, the extent, are worked out from
+    /// the vertices as they are placed.
     ElementBlock block;
     std::span<const VertexRun> runs;
     std::int32_t vertex_count = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -69,9 +70,11 @@ TEST(EscribimosSalida, AbsorbedLinesAreSkippedAndJoinedLinesGoBetweenLinesAndTex
     // last placed and is dropped) and B reversed, with A's header and attributes.
     const std::vector<VertexRun> runs{
         {t.line(0), false, false}, {t.line(0), true, true}, {t.line(1), true, true}};
+    // The extent handed over is not read: the writer takes it from the vertices it places.
+    const ElementBlock handed{{9, 9, 9, 9, 9, 9, 7, 8, 9}};
     const ElementBlock block{{0, 0, 0, 6, 0, 0, 7, 8, 9}};
     const auto joined = [&](const RunLineVisitor& visit) {
-        visit(RunLine{t.line(0), block, runs, 5});
+        visit(RunLine{t.line(0), handed, runs, 5});
     };
     const std::vector<Vertex> vertices{{0, 0, 0}, {1, 0, 0}, {0, 0, 0}, {6, 0, 0}, {5, 0, 0}};
     const std::vector<std::byte> joined_bytes =
@@ -142,6 +145,34 @@ TEST(EscribimosSalida, SpansAndMergedCopiesGiveTheVertexRuleAndTheLinesExactly) 
                            items + item_bytes * static_cast<std::size_t>(count));
         });
         ASSERT_EQ(by_span, by_vertex) << "sheet " << sheet;
+
+        // Written as a line, it holds those vertices and their extent, worked out here the
+        // long way; the further values are the ones handed over.
+        const ElementBlock handed{{pick(9), pick(9), pick(9), pick(9), pick(9), pick(9), 7, 8, 9}};
+        std::vector<Vertex> placed;
+        ElementBlock extent = handed;
+        for (std::size_t at = 0; at < by_vertex.size(); at += item_bytes) {
+            placed.push_back(decode_vertex(by_vertex.data() + at));
+        }
+        if (!placed.empty()) {
+            extent.values[0] = extent.values[3] = placed[0].x;
+            extent.values[1] = extent.values[4] = placed[0].y;
+            extent.values[2] = extent.values[5] = placed[0].z;
+        }
+        for (const Vertex& v : placed) {
+            extent.values[0] = std::min(extent.values[0], v.x);
+            extent.values[1] = std::min(extent.values[1], v.y);
+            extent.values[2] = std::min(extent.values[2], v.z);
+            extent.values[3] = std::max(extent.values[3], v.x);
+            extent.values[4] = std::max(extent.values[4], v.y);
+            extent.values[5] = std::max(extent.values[5], v.z);
+        }
+        MemorySink line_out;
+        write_line(line_out,
+                   RunLine{t.line(0), handed, runs, static_cast<std::int32_t>(placed.size())});
+        ASSERT_EQ(line_out.bytes(),
+                  DigiBuilder{}.line_with_block(code("L"), extent, placed).bytes())
+            << "sheet " << sheet;
 
         std::vector<std::byte> expected;
         for (std::size_t i = 0; i < t.lines.size(); ++i) {
