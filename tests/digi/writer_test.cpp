@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -150,23 +149,11 @@ TEST(EscribimosSalida, SpansAndMergedCopiesGiveTheVertexRuleAndTheLinesExactly) 
         // long way; the further values are the ones handed over.
         const ElementBlock handed{{pick(9), pick(9), pick(9), pick(9), pick(9), pick(9), 7, 8, 9}};
         std::vector<Vertex> placed;
-        ElementBlock extent = handed;
         for (std::size_t at = 0; at < by_vertex.size(); at += item_bytes) {
             placed.push_back(decode_vertex(by_vertex.data() + at));
         }
-        if (!placed.empty()) {
-            extent.values[0] = extent.values[3] = placed[0].x;
-            extent.values[1] = extent.values[4] = placed[0].y;
-            extent.values[2] = extent.values[5] = placed[0].z;
-        }
-        for (const Vertex& v : placed) {
-            extent.values[0] = std::min(extent.values[0], v.x);
-            extent.values[1] = std::min(extent.values[1], v.y);
-            extent.values[2] = std::min(extent.values[2], v.z);
-            extent.values[3] = std::max(extent.values[3], v.x);
-            extent.values[4] = std::max(extent.values[4], v.y);
-            extent.values[5] = std::max(extent.values[5], v.z);
-        }
+        const ElementBlock extent =
+            placed.empty() ? handed : testing::extent_block(placed, {7, 8, 9});
         MemorySink line_out;
         write_line(line_out,
                    RunLine{t.line(0), handed, runs, static_cast<std::int32_t>(placed.size())});
