@@ -57,45 +57,45 @@ void write_line(ByteSink& out, const RunLine& line) {
     }
     const std::span<const std::byte> attributes = line.origin.attribute_bytes();
     const auto vertex_count = static_cast<std::size_t>(line.vertex_count);
-    // One element at a time in a buffer kept for the next: no allocation per line.
-    thread_local std::vector<std::byte> bytes;
-    bytes.resize(header_bytes + block_bytes + item_bytes * vertex_count + attributes.size());
-    std::byte* p = bytes.data();
-    // Type code, feature code and attribute count as the origin holds them.
-    std::memcpy(p, line.origin.bytes().data(), item_count_offset);
-    store_i16(p + item_count_offset, static_cast<std::int16_t>(line.vertex_count));
-    std::byte* item_out = p + header_bytes + block_bytes;
-    std::size_t placed = 0;
-    place_run_spans(line.runs, [&](const std::byte* items, std::int32_t count) {
-        const auto n = static_cast<std::size_t>(count);
-        if (placed + n <= vertex_count) {
-            std::memcpy(item_out, items, item_bytes * n);
-            item_out += item_bytes * n;
-        }
-        placed += n;
-    });
-    if (placed != vertex_count) {
-        throw std::logic_error("a line's runs placed " + std::to_string(placed) + " vertices of " +
-                               std::to_string(vertex_count));
-    }
-    // The extent is taken from the vertices just placed, still in the cache, rather than in a
-    // pass of its own over the loaded lines: that pass was the first to touch their bytes.
-    ElementBlock block = line.block;
-    const std::byte* const items = p + header_bytes + block_bytes;
-    if (vertex_count > 0) {
-        extent_step_over(
-            [&](const auto& at) {
-                for (const std::byte* item = items; item != item_out; item += item_bytes) {
-                    at(decode_vertex(item));
+    out.write_made(
+        header_bytes + block_bytes + item_bytes * vertex_count + attributes.size(),
+        [&](std::byte* p) {
+            // Type code, feature code and attribute count as the origin holds them.
+            std::memcpy(p, line.origin.bytes().data(), item_count_offset);
+            store_i16(p + item_count_offset, static_cast<std::int16_t>(line.vertex_count));
+            std::byte* const items = p + header_bytes + block_bytes;
+            std::byte* item_out = items;
+            std::size_t placed = 0;
+            place_run_spans(line.runs, [&](const std::byte* from, std::int32_t count) {
+                const auto n = static_cast<std::size_t>(count);
+                if (placed + n <= vertex_count) {
+                    std::memcpy(item_out, from, item_bytes * n);
+                    item_out += item_bytes * n;
                 }
-            },
-            block);
-    }
-    encode_block(block, p + header_bytes);
-    if (!attributes.empty()) {
-        std::memcpy(item_out, attributes.data(), attributes.size());
-    }
-    out.write(bytes);
+                placed += n;
+            });
+            if (placed != vertex_count) {
+                throw std::logic_error("a line's runs placed " + std::to_string(placed) +
+                                       " vertices of " + std::to_string(vertex_count));
+            }
+            // The extent is taken from the vertices just placed, still in the cache, rather than
+            // in a pass of its own over the loaded lines: that pass was the first to touch their
+            // bytes.
+            ElementBlock block = line.block;
+            if (vertex_count > 0) {
+                extent_step_over(
+                    [&](const auto& at) {
+                        for (const std::byte* item = items; item != item_out; item += item_bytes) {
+                            at(decode_vertex(item));
+                        }
+                    },
+                    block);
+            }
+            encode_block(block, p + header_bytes);
+            if (!attributes.empty()) {
+                std::memcpy(item_out, attributes.data(), attributes.size());
+            }
+        });
 }
 
 void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& block,

@@ -16,6 +16,32 @@ class ByteSink {
 public:
     virtual ~ByteSink() = default;
     virtual void write(std::span<const std::byte> bytes) = 0;
+
+    /// Appends the `size` bytes that fill(std::byte* at) makes at `at`. A sink with a buffer
+    /// lends room in it, so they are made where they are kept instead of being copied there;
+    /// when fill throws, nothing is appended.
+    template <typename Fill> void write_made(std::size_t size, Fill&& fill) {
+        if (std::byte* room = lend(size)) {
+            fill(room);
+            took(size);
+            return;
+        }
+        // One element at a time in a buffer kept for the next: no allocation per element.
+        thread_local std::vector<std::byte> bytes;
+        bytes.resize(size);
+        fill(bytes.data());
+        write(bytes);
+    }
+
+protected:
+    /// Room for `size` more bytes after those written, or null where the sink has none to lend.
+    /// They count as written once `took(size)` is called, and anything written since the
+    /// loan (by `write` or another loan) makes it void.
+    virtual std::byte* lend(std::size_t size) {
+        (void)size;
+        return nullptr;
+    }
+    virtual void took(std::size_t size) { (void)size; }
 };
 
 /// A sink that keeps everything in memory.

@@ -58,7 +58,7 @@ std::string kind_refused(mode_t mode) {
 }
 
 /// Writes all of `bytes` to `fd`; returns the errno of a failure, or 0.
-int write_all(int fd, const std::vector<std::byte>& bytes) {
+int write_all(int fd, std::span<const std::byte> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -190,16 +190,17 @@ public:
     BackgroundWriter(const BackgroundWriter&) = delete;
     BackgroundWriter& operator=(const BackgroundWriter&) = delete;
 
-    /// Takes `buffer` to write and gives back an empty one; waits while the last is still
-    /// being written. Returns the errno of a write that failed, or 0.
-    int hand_over(std::vector<std::byte>& buffer) {
+    /// Takes the first `size` bytes of `buffer` to write and gives back the buffer written
+    /// before (or none); waits while that one is still being written. Returns the errno of a
+    /// write that failed, or 0.
+    int hand_over(std::unique_ptr<std::byte[]>& buffer, std::size_t size) {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return !m_has_pending || m_error != 0; });
         if (m_error != 0) {
             return m_error;
         }
         m_pending.swap(buffer);
-        buffer.clear();
+        m_pending_size = size;
         m_has_pending = true;
         lock.unlock();
         m_changed.notify_all();
@@ -222,7 +223,7 @@ private:
                 return;
             }
             lock.unlock();
-            const int error = write_all(m_fd, m_pending);
+            const int error = write_all(m_fd, {m_pending.get(), m_pending_size});
             lock.lock();
             m_error = error;
             m_has_pending = false;
@@ -236,7 +237,8 @@ private:
     int m_fd;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::vector<std::byte> m_pending;
+    std::unique_ptr<std::byte[]> m_pending;
+    std::size_t m_pending_size = 0;
     bool m_has_pending = false;
     bool m_stopping = false;
     int m_error = 0;
@@ -330,26 +332,52 @@ void AtomicOutputFile::write(std::span<const std::byte> bytes) {
     // However long the span (a writer may hand over a whole run of a mapped sheet at once),
     // it goes through the buffer a buffer's worth at a time: memory stays that of one buffer.
     while (!bytes.empty()) {
-        if (m_buffer.size() == buffer_capacity) {
+        if (m_filled == buffer_capacity) {
             flush();
         }
-        const std::size_t taken = std::min(bytes.size(), buffer_capacity - m_buffer.size());
-        m_buffer.insert(m_buffer.end(), bytes.begin(),
-                        bytes.begin() + static_cast<std::ptrdiff_t>(taken));
+        const std::size_t taken = std::min(bytes.size(), buffer_capacity - m_filled);
+        std::memcpy(room().data(), bytes.data(), taken);
+        m_filled += taken;
         bytes = bytes.subspan(taken);
     }
 }
 
+std::span<std::byte> AtomicOutputFile::room() {
+    if (!m_buffer) {
+        // Not cleared: its bytes are only read once written.
+        m_buffer = std::make_unique_for_overwrite<std::byte[]>(buffer_capacity);
+    }
+    return {m_buffer.get() + m_filled, buffer_capacity - m_filled};
+}
+
+std::byte* AtomicOutputFile::lend(std::size_t size) {
+    if (size > buffer_capacity) {
+        return nullptr;
+    }
+    if (size > buffer_capacity - m_filled) {
+        flush();
+    }
+    return room().data();
+}
+
+void AtomicOutputFile::took(std::size_t size) {
+    if (size > buffer_capacity - m_filled) {
+        throw std::logic_error("AtomicOutputFile: more bytes taken than lent");
+    }
+    m_filled += size;
+}
+
 void AtomicOutputFile::flush() {
-    if (m_buffer.empty()) {
+    if (m_filled == 0) {
         return;
     }
+    const std::span<const std::byte> filled{m_buffer.get(), m_filled};
     if (!m_writer && m_finishing) {
         // A file of one buffer is written here: a thread for it would cost more than it saves.
-        if (const int error = write_all(m_fd, m_buffer); error != 0) {
+        if (const int error = write_all(m_fd, filled); error != 0) {
             fail("no se puede escribir", error);
         }
-        m_buffer.clear();
+        m_filled = 0;
         return;
     }
     if (!m_writer) {
@@ -357,16 +385,17 @@ void AtomicOutputFile::flush() {
             m_writer = std::make_unique<BackgroundWriter>(m_fd);
         } catch (const std::system_error&) {
             // No thread to be had: the buffer is written here.
-            if (const int error = write_all(m_fd, m_buffer); error != 0) {
+            if (const int error = write_all(m_fd, filled); error != 0) {
                 fail("no se puede escribir", error);
             }
-            m_buffer.clear();
+            m_filled = 0;
             return;
         }
     }
-    if (const int error = m_writer->hand_over(m_buffer); error != 0) {
+    if (const int error = m_writer->hand_over(m_buffer, m_filled); error != 0) {
         fail("no se puede escribir", error);
     }
+    m_filled = 0;
 }
 
 /// Everything handed to the writer is in the file.

@@ -61,7 +61,11 @@ public:
     friend void commit_together(std::span<AtomicOutputFile* const> files);
 
 private:
+    std::byte* lend(std::size_t size) override;
+    void took(std::size_t size) override;
     void open_temporary();
+    /// The free part of the buffer, made if there is none yet.
+    std::span<std::byte> room();
     void flush();
     void drain();
     void keep_attributes_of_replaced(int fd);
@@ -77,7 +81,10 @@ private:
     bool m_had_replaced = false;
     struct stat m_replaced_info {};
     int m_fd = -1;
-    std::vector<std::byte> m_buffer;
+    /// Output not yet handed to the disk: `m_filled` bytes of a buffer of fixed size, made at
+    /// the first write.
+    std::unique_ptr<std::byte[]> m_buffer;
+    std::size_t m_filled = 0;
     /// Writes full buffers while the next is filled; made at the first full buffer.
     std::unique_ptr<BackgroundWriter> m_writer;
     bool m_finishing = false;

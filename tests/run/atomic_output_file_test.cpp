@@ -1,7 +1,9 @@
 #include "run/atomic_output_file.hpp"
 
+#include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +50,8 @@ TEST(AtomicOutputFile, CommitReplacesALongerOlderFileCompletely) {
     }
 }
 
+// Pieces copied in and pieces made in the room the buffer lends, in turn, across many
+// buffers: they arrive in order, and a piece whose making fails leaves nothing.
 TEST(AtomicOutputFile, WritesLargerThanItsBufferArriveInOrder) {
     TempFolder folder;
     const auto target = folder / "grande.bin";
@@ -55,12 +59,25 @@ TEST(AtomicOutputFile, WritesLargerThanItsBufferArriveInOrder) {
     {
         AtomicOutputFile out(target);
         for (int i = 0; i < 40; ++i) {
-            // Mostly small pieces, two of them larger than the whole buffer (1 MiB).
-            const std::size_t size = (i == 10 || i == 25) ? (std::size_t{1} << 20) + 13
-                                                          : static_cast<std::size_t>(1000 + i * 97);
+            // Pieces of up to 380 KB, three of them larger than the whole buffer (1 MiB).
+            const std::size_t size = (i == 10 || i == 25 || i == 31)
+                                         ? (std::size_t{1} << 20) + 13
+                                         : static_cast<std::size_t>(1000 + i * 9700);
             const std::string piece(size, static_cast<char>('a' + i % 26));
+            if (i % 2 == 0) {
+                out.write(bytes_of(piece));
+            } else {
+                out.write_made(size, [&](std::byte* at) { std::memcpy(at, piece.data(), size); });
+            }
             expected += piece;
-            out.write(bytes_of(piece));
+            if (i % 7 == 3) {
+                EXPECT_THROW(out.write_made(size,
+                                            [&](std::byte* at) {
+                                                std::memset(at, '!', size);
+                                                throw std::logic_error("the piece fails");
+                                            }),
+                             std::logic_error);
+            }
         }
         out.commit();
     }
