@@ -77,7 +77,7 @@ for lines in "${sizes[@]}"; do
     cat "$sheet" >/dev/null
     size=$(stat -c %s "$sheet")
     runs=9
-    [ "$lines" -ge 10000000 ] && runs=2
+    [ "$lines" -ge 10000000 ] && runs=5
     cp_tmpfs_once() { cp "$sheet" "$shm/copia.bin"; }
     tarvel_tmpfs_once() { "$bin" -q -a -c "$shm/sentido.CFG" -o "$shm/salida.bin" "$sheet"; }
     cp_disk_once() { cp_sync "$sheet" "$disk/copia.bin"; }
