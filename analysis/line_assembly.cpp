@@ -63,28 +63,14 @@ void runs_of(const digi::ElementTables& tables, const JoinedLines& joined, std::
     });
 }
 
-namespace {
-
-/// The vertices that `runs` place, into `out`.
-void place_vertices(std::span<const digi::VertexRun> runs, std::vector<digi::Vertex>& out) {
+void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joined,
+                       std::int32_t line, std::vector<digi::Vertex>& out) {
+    // Kept from line to line: a sheet's lines are assembled one after another.
+    thread_local std::vector<digi::VertexRun> runs;
+    runs_of(tables, joined, line, runs);
     out.clear();
     digi::place_runs(runs,
                      [&](const std::byte* item) { out.push_back(digi::decode_vertex(item)); });
-}
-
-/// Runs kept from line to line: a sheet's lines are assembled one after another.
-std::vector<digi::VertexRun>& runs_in_hand() {
-    thread_local std::vector<digi::VertexRun> runs;
-    return runs;
-}
-
-} // namespace
-
-void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joined,
-                       std::int32_t line, std::vector<digi::Vertex>& out) {
-    std::vector<digi::VertexRun>& runs = runs_in_hand();
-    runs_of(tables, joined, line, runs);
-    place_vertices(runs, out);
 }
 
 std::vector<Piece> pieces_of(const JoinedLines& joined, std::int32_t line) {
@@ -98,32 +84,24 @@ void pieces_of(const JoinedLines& joined, std::int32_t line, std::vector<Piece>&
     joined.walk(line, [&](const Piece& piece, Repeats) { out.push_back(piece); });
 }
 
-void extent_of_runs(std::span<const digi::VertexRun> runs, digi::ElementBlock& block) {
-    digi::extent_step_over(
-        [&](const auto& at) {
-            for (const digi::VertexRun& run : runs) {
-                const std::int32_t n = run.line.item_count();
-                for (std::int32_t i = 0; i < n; ++i) {
-                    at(digi::decode_vertex(run.line.item_data(i)));
-                }
-            }
-        },
-        block);
-}
-
 digi::LineElement joined_line_element(const digi::ElementTables& tables, const JoinedLines& joined,
                                       std::int32_t line, std::vector<digi::Vertex>& vertices) {
-    std::vector<digi::VertexRun>& runs = runs_in_hand();
-    runs_of(tables, joined, line, runs);
-    place_vertices(runs, vertices);
+    assemble_vertices(tables, joined, line, vertices);
     const std::int32_t expected = joined.vertex_count(tables, line);
     if (vertices.size() != static_cast<std::size_t>(expected)) {
         throw std::logic_error("a joined line built " + std::to_string(vertices.size()) +
                                " vertices of " + std::to_string(expected));
     }
     const digi::ElementView origin = tables.line(static_cast<std::size_t>(joined.origin(line)));
+    // The extent of the vertices placed, as the writer takes it.
     digi::ElementBlock block = origin.block();
-    extent_of_runs(runs, block);
+    digi::extent_step_over(
+        [&](const auto& at) {
+            for (const digi::Vertex& v : vertices) {
+                at(v);
+            }
+        },
+        block);
     return digi::LineElement{origin, block, vertices};
 }
 

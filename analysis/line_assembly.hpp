@@ -40,11 +40,6 @@ void assemble_vertices(const digi::ElementTables& tables, const JoinedLines& joi
 /// The same, into `out`.
 void pieces_of(const JoinedLines& joined, std::int32_t line, std::vector<Piece>& out);
 
-/// The extent step over the line that `runs` make, taken over every vertex of the runs'
-/// lines: each of them is placed or repeats one that is, and neither order nor dropped
-/// repeats change an extent.
-void extent_of_runs(std::span<const digi::VertexRun> runs, digi::ElementBlock& block);
-
 /// Joined line `line` as a line element to write: the loaded line it takes its header, further
 /// values and attribute records from, the extent of its vertices, and its vertices, assembled
 /// into `vertices`. Throws std::logic_error when they do not come to its vertex count.
@@ -53,7 +48,7 @@ void extent_of_runs(std::span<const digi::VertexRun> runs, digi::ElementBlock& b
                                                     std::vector<digi::Vertex>& vertices);
 
 /// The live joined lines, in the order made, as lines of runs for EscribimosSalida, each with
-/// the extent of its vertices and its first line's further values. The source refers to
+/// its first line's further values (the writer takes the extent). The source refers to
 /// `tables` and `joined`, which must outlive it.
 [[nodiscard]] digi::LineSource joined_line_source(const digi::ElementTables& tables,
                                                   const JoinedLines& joined);

@@ -130,16 +130,22 @@ TEST(JoinedLine, ChainOfThreeLeavesOnlyTheLastJoinLive) {
     EXPECT_EQ(a.nodes.element_list(3)[0], 4);
 }
 
-TEST(ExtentStep, TakesEveryVertexOfTheRunsAndLeavesFurtherValuesAlone) {
-    testing::DigiBuilder b;
-    b.line("A", {{5, -3, 2}, {-1, 4, 2}});
-    b.line("B", {{3, 3, -8}, {5, -3, 2}});
-    const digi::ElementTables tables = digi::load_elements(b.bytes(), "h.bin");
-    const std::vector<digi::VertexRun> runs{{tables.line(0), true, false},
-                                            {tables.line(1), false, true}};
-    digi::ElementBlock block{{0, 0, 0, 0, 0, 0, 7, 8, 9}};
-    extent_of_runs(runs, block);
-    EXPECT_EQ(block, (digi::ElementBlock{{-1, -3, -8, 5, 4, 2, 7, 8, 9}}));
+// The window, the report and the export take a joined line as an element; its block must be
+// the one the writer writes: the extent of its vertices, the origin's further values.
+TEST(ExtentStep, AJoinedLineAsAnElementHasTheBlockTheWriterWrites) {
+    DigiBuilder b;
+    b.line_with_block(code("A"), digi::ElementBlock{{9, 9, 9, 9, 9, 9, 7, 8, 9}},
+                      {{5, -3, 2}, {-1, 4, 2}});
+    b.line_with_block(code("A"), digi::ElementBlock{{0, 0, 0, 0, 0, 0, 1, 1, 1}},
+                      {{3, 3, -8}, {5, -3, 2}});
+    const auto a = analyse(b);
+    ASSERT_EQ(a.result.joined.live_count(), 1);
+    std::vector<digi::Vertex> vertices;
+    const digi::LineElement element = joined_line_element(a.tables, a.result.joined, 2, vertices);
+    EXPECT_EQ(element.block, (digi::ElementBlock{{-1, -3, -8, 5, 4, 2, 7, 8, 9}}));
+    const std::vector<std::byte> written = a.joined_bytes();
+    ASSERT_GE(written.size(), digi::header_bytes + digi::block_bytes);
+    EXPECT_EQ(digi::decode_block(written.data() + digi::header_bytes), element.block);
 }
 
 // ---- Building vertex lists on demand against copying them at every join ----
