@@ -30,36 +30,28 @@ disk=$(mktemp -d "${TARVEL_BENCH_DISK:-/var/tmp}/tarvel-speed.XXXXXX")
 trap 'rm -rf "$shm" "$disk"' EXIT
 
 now() { date +%s.%N; }
+# smaller A [B]: the smaller of two times, or A when there is no B yet.
+smaller() { awk -v a="$1" -v b="${2:-}" 'BEGIN {print (b == "" || a + 0 < b + 0) ? a : b}'; }
 # best_of N COMMAND...: the smallest wall time of N runs, in seconds.
 best_of() {
-    local runs=$1 best=
+    local runs=$1 best=''
     shift
     for _ in $(seq "$runs"); do
-        local start end took
+        local start end
         start=$(now)
         "$@" >/dev/null
         end=$(now)
-        took=$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')
-        if [ -z "$best" ] || awk -v t="$took" -v b="$best" 'BEGIN {exit !(t < b)}'; then
-            best=$took
-        fi
+        best=$(smaller "$(awk -v a="$start" -v b="$end" 'BEGIN {print b - a}')" "$best")
     done
     printf '%.3f' "$best"
 }
 # best_of_pair N FIRST SECOND: the smallest wall times of N runs each of two functions, run in
 # turn, so that both meet the same moments of a shared host. Prints "first second".
 best_of_pair() {
-    local runs=$1 first=$2 second=$3 best_first= best_second=
+    local runs=$1 first=$2 second=$3 best_first='' best_second=''
     for _ in $(seq "$runs"); do
-        local took
-        took=$(best_of 1 "$first")
-        if [ -z "$best_first" ] || awk -v t="$took" -v b="$best_first" 'BEGIN {exit !(t < b)}'; then
-            best_first=$took
-        fi
-        took=$(best_of 1 "$second")
-        if [ -z "$best_second" ] || awk -v t="$took" -v b="$best_second" 'BEGIN {exit !(t < b)}'; then
-            best_second=$took
-        fi
+        best_first=$(smaller "$(best_of 1 "$first")" "$best_first")
+        best_second=$(smaller "$(best_of 1 "$second")" "$best_second")
     done
     echo "$best_first $best_second"
 }

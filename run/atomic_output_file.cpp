@@ -106,19 +106,14 @@ public:
     /// Closes `fd` on the closing thread, or here when no thread is to be had.
     void close_later(int fd) noexcept {
         std::unique_lock lock(m_mutex);
-        if (!m_started) {
-            try {
+        try {
+            if (!m_started) {
                 std::thread([this] { work(); }).detach();
                 m_started = true;
-            } catch (const std::system_error&) {
-                lock.unlock();
-                ::close(fd);
-                return;
             }
-        }
-        try {
             m_fds.push_back(fd);
         } catch (...) {
+            // No thread or no room to note it: closed here.
             lock.unlock();
             ::close(fd);
             return;
