@@ -2,12 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "common/errors.hpp"
 
@@ -45,8 +50,12 @@ public:
                std::uint64_t seed)
         : m_slots(std::max<std::size_t>(16, max_places + max_places / 2), NodeTable::no_node),
           m_x(xs), m_y(ys), m_seed(seed) {
-        m_x.reserve(max_places);
-        m_y.reserve(max_places);
+        // Most lines share an end with another, so a sheet has about 1.2 places a line: room
+        // for a little more than that, grown only on sheets of scattered lines. Room for the
+        // most would leave partly used huge pages behind.
+        const std::size_t usual = max_places / 2 + max_places / 8;
+        m_x.reserve(usual);
+        m_y.reserve(usual);
     }
 
     /// The place's hash for this sheet.
@@ -147,21 +156,37 @@ LineEnds ends_of(const digi::ElementView& line) {
     return ends;
 }
 
+/// Lines as the loader records them: the file's bytes and the line records, which may still
+/// be growing on the loading thread (only records already told of are read).
+struct LineSource {
+    std::span<const std::byte> bytes;
+    const digi::LineRecord* records = nullptr;
+
+    [[nodiscard, gnu::always_inline]] digi::ElementView line(std::size_t k) const {
+        const digi::LineRecord& r = records[k];
+        return digi::ElementView(bytes.subspan(static_cast<std::size_t>(r.file_position() - 1),
+                                               static_cast<std::size_t>(r.length())));
+    }
+};
+
+LineSource source_of(const digi::ElementTables& tables) {
+    return {tables.bytes.span(), tables.lines.data()};
+}
+
 /// Looks up the ends of lines `begin` .. `end` - 1 in `places`, in table order and each
 /// line's vertex 1 before its last vertex, adding the places not met before, and records
-/// their nodes in `line_nodes`. A line's ends are looked up in three steps some lines apart,
-/// so that the index's memory is read while other lines are looked up: their slots are
-/// fetched, then the places of the nodes in those slots, then the search runs on what is in
-/// the cache.
-void look_up_ends(const digi::ElementTables& tables, std::size_t begin, std::size_t end,
-                  PlaceIndex& places, BigVector<NodeTable::LineNodes>& line_nodes,
-                  const StepProgress& progress) {
+/// their nodes in `line_nodes` (line k at k - begin). A line's ends are looked up in three
+/// steps some lines apart, so that the index's memory is read while other lines are looked
+/// up: their slots are fetched, then the places of the nodes in those slots, then the search
+/// runs on what is in the cache.
+void look_up_ends(const LineSource& lines, std::size_t begin, std::size_t end, PlaceIndex& places,
+                  NodeTable::LineNodes* line_nodes, const StepProgress& progress) {
     constexpr std::size_t ahead = 64;
     constexpr std::size_t halfway = ahead / 2;
     std::array<LineEnds, ahead> coming{};
     const auto fetch_slots = [&](std::size_t k) {
         LineEnds& ends = coming[k % ahead];
-        ends = ends_of(tables.line(k));
+        ends = ends_of(lines.line(k));
         if (ends.has_ends) {
             ends.slot0 = places.first_slot(places.hash(ends.x0, ends.y0));
             ends.slot1 = places.first_slot(places.hash(ends.x1, ends.y1));
@@ -193,75 +218,67 @@ void look_up_ends(const digi::ElementTables& tables, std::size_t begin, std::siz
         if (k + halfway < end) {
             fetch_places(k + halfway);
         }
-        if (ends.has_ends) {
-            line_nodes[k] = {places.find_or_add(ends.x0, ends.y0, ends.slot0),
-                             places.find_or_add(ends.x1, ends.y1, ends.slot1)};
-        }
+        line_nodes[k - begin] =
+            ends.has_ends ? NodeTable::LineNodes{places.find_or_add(ends.x0, ends.y0, ends.slot0),
+                                                 places.find_or_add(ends.x1, ends.y1, ends.slot1)}
+                          : NodeTable::LineNodes{NodeTable::no_node, NodeTable::no_node};
     }
 }
 
 /// Sheets from which the places are numbered on two threads.
 constexpr std::size_t halves_from = std::size_t{1} << 16;
 
-/// Numbers the places of every line end: the nodes are numbered in the order end points are
-/// first met, which is the order a scan of the nodes for every end point would give.
-///
-/// On two threads, each numbers the places of one half of the table as if it were alone;
-/// the first half's numbers are the sheet's. A place of the second half takes the first
-/// half's number when the first half has it, and otherwise the next free number in the
-/// order the second half met it, which is the order the whole scan would meet it in.
-void number_places(const digi::ElementTables& tables, BigVector<std::int32_t>& xs,
-                   BigVector<std::int32_t>& ys, BigVector<NodeTable::LineNodes>& line_nodes,
-                   const StepProgress& progress, bool in_halves) {
-    const std::size_t line_total = tables.lines.size();
-    const std::uint64_t seed = fresh_seed();
-    const std::size_t middle = in_halves ? line_total / 2 : line_total;
-    BigVector<std::int32_t> second_x;
-    BigVector<std::int32_t> second_y;
-    std::optional<PlaceIndex> second;
-    // Each index is made (its memory cleared) by the thread that fills it.
-    const auto number_second = [&] {
-        second.emplace(2 * (line_total - middle), second_x, second_y, seed);
-        look_up_ends(tables, middle, line_total, *second, line_nodes, {});
-    };
-    std::future<void> second_done;
-    if (middle < line_total) {
-        try {
-            second_done = std::async(std::launch::async, number_second);
-        } catch (const std::system_error&) {
-            // No second thread to be had: this one numbers the second half after the first.
-        }
-    }
-    PlaceIndex first(2 * middle, xs, ys, seed);
-    look_up_ends(tables, 0, middle, first, line_nodes, progress);
-    if (middle == line_total) {
-        return;
-    }
-    if (second_done.valid()) {
-        second_done.get();
-    } else {
-        number_second();
-    }
+/// The places of a run of lines numbered as if the run were the whole table, in the order
+/// its end points are first met: the order a scan of the nodes for every end point gives.
+struct PartPlaces {
+    PartPlaces() = default;
+    PartPlaces(const PartPlaces&) = delete; // the index holds on to its places
+    PartPlaces& operator=(const PartPlaces&) = delete;
+    ~PartPlaces() = default;
 
-    // The second half's places in the first half's numbers, or new ones after them. The
-    // searches only read the first half's index, so they are shared out between two threads.
-    const std::size_t second_total = second_x.size();
+    BigVector<std::int32_t> xs;
+    BigVector<std::int32_t> ys;
+    BigVector<NodeTable::LineNodes> line_nodes; ///< from the run's first line
+    std::optional<PlaceIndex> index;
+
+    /// Made with room for the places of `line_room` lines, on the thread that fills it, so
+    /// that the index's memory is cleared there.
+    void make_index(std::size_t line_room, std::uint64_t seed) {
+        index.emplace(2 * line_room, xs, ys, seed);
+    }
+    /// Numbers lines `begin` .. `end` - 1, which follow those numbered so far.
+    void number(const LineSource& lines, std::size_t begin, std::size_t end,
+                const StepProgress& progress) {
+        const std::size_t first = line_nodes.size();
+        line_nodes.resize(first + (end - begin));
+        look_up_ends(lines, begin, end, *index, line_nodes.data() + first, progress);
+    }
+};
+
+/// Adds the places of `second`, the run of lines that follows `first`'s, to `first`: a place
+/// `first` has keeps its number, and the others are numbered next in the order `second` met
+/// them, which is the order the whole scan would meet them in. `first`'s index is then out
+/// of date. The searches only read the first index, so they are shared out between two
+/// threads.
+void join_parts(PartPlaces& first, const PartPlaces& second) {
+    const std::size_t second_total = second.xs.size();
     BigVector<std::int32_t> renumbered(second_total);
+    const PlaceIndex& index = *first.index;
     const auto find_in_first = [&](std::size_t from, std::size_t to) {
         constexpr std::size_t ahead = 32;
         std::array<std::size_t, ahead> slots{};
         for (std::size_t j = from; j < std::min(from + ahead, to); ++j) {
-            slots[j % ahead] = first.first_slot(first.hash(second_x[j], second_y[j]));
-            first.prefetch_slot(slots[j % ahead]);
+            slots[j % ahead] = index.first_slot(index.hash(second.xs[j], second.ys[j]));
+            index.prefetch_slot(slots[j % ahead]);
         }
         for (std::size_t j = from; j < to; ++j) {
             const std::size_t slot = slots[j % ahead];
             if (j + ahead < to) {
                 slots[(j + ahead) % ahead] =
-                    first.first_slot(first.hash(second_x[j + ahead], second_y[j + ahead]));
-                first.prefetch_slot(slots[(j + ahead) % ahead]);
+                    index.first_slot(index.hash(second.xs[j + ahead], second.ys[j + ahead]));
+                index.prefetch_slot(slots[(j + ahead) % ahead]);
             }
-            renumbered[j] = first.find(second_x[j], second_y[j], slot);
+            renumbered[j] = index.find(second.xs[j], second.ys[j], slot);
         }
     };
     std::future<void> other_half;
@@ -275,36 +292,260 @@ void number_places(const digi::ElementTables& tables, BigVector<std::int32_t>& x
     }
     for (std::size_t j = 0; j < second_total; ++j) {
         if (renumbered[j] == NodeTable::no_node) {
-            renumbered[j] = static_cast<std::int32_t>(xs.size());
-            xs.push_back(second_x[j]);
-            ys.push_back(second_y[j]);
+            renumbered[j] = static_cast<std::int32_t>(first.xs.size());
+            first.xs.push_back(second.xs[j]);
+            first.ys.push_back(second.ys[j]);
         }
     }
-    for (std::size_t k = middle; k < line_total; ++k) {
-        for (std::int32_t& node : line_nodes[k]) {
+    first.line_nodes.reserve(first.line_nodes.size() + second.line_nodes.size());
+    for (NodeTable::LineNodes ends : second.line_nodes) {
+        for (std::int32_t& node : ends) {
             if (node != NodeTable::no_node) {
                 node = renumbered[static_cast<std::size_t>(node)];
             }
         }
+        first.line_nodes.push_back(ends);
     }
 }
 
-} // namespace
-
-NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress,
-                       NodeThreads threads) {
+void check_line_total(const digi::ElementTables& tables) {
     const std::size_t line_total = tables.lines.size();
     if (line_total > max_lines) {
         throw Error(tables.file_name + ": demasiados elementos de línea (" +
                     std::to_string(line_total) + "); el máximo es " + std::to_string(max_lines));
     }
-    NodeTable nodes;
-    nodes.m_line_nodes.assign(line_total, {NodeTable::no_node, NodeTable::no_node});
-    nodes.m_loaded_lines = static_cast<std::int32_t>(line_total);
+}
 
+/// Lines in a chunk the early thread takes at a time: small enough that the rest of the
+/// sheet can be shared out fairly when the read ends, large enough to keep its look-ahead
+/// busy.
+constexpr std::size_t early_chunk = 16384;
+
+} // namespace
+
+/// What the early thread and the threads that hand it lines share. Everything below the
+/// mutex is read and written under it.
+struct EarlyPlaces::State {
+    LineSource lines;
+    std::size_t room = 0; ///< lines its index has room for
+    PartPlaces part;
+    std::thread thread;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t found = 0;        ///< lines whose records may be read
+    std::size_t limit = SIZE_MAX; ///< lines to number, once the read has ended
+    std::size_t taken = 0;        ///< lines numbered or being numbered
+    bool stopping = false;        ///< asked to end at the next chunk
+    bool ended = false;           ///< the thread does no more
+    std::size_t numbered = 0;     ///< lines numbered when it ended
+    std::exception_ptr failure;
+
+    void run() noexcept;
+};
+
+void EarlyPlaces::State::run() noexcept {
+    try {
+        part.make_index(room, fresh_seed());
+        // Room made once: growing by steps would copy the records and hold both copies.
+        part.line_nodes.reserve(room);
+        std::size_t done = 0;
+        for (;;) {
+            std::size_t to = 0;
+            LineSource from;
+            {
+                std::unique_lock lock(mutex);
+                const auto last = [&] { return std::min(limit, room); };
+                changed.wait(lock, [&] { return stopping || done >= last() || found > done; });
+                if (stopping || done >= last()) {
+                    ended = true;
+                    numbered = done;
+                    break;
+                }
+                to = std::min({found, last(), done + early_chunk});
+                taken = to;
+                from = lines;
+            }
+            part.number(from, done, to, {});
+            done = to;
+        }
+    } catch (...) {
+        const std::lock_guard lock(mutex);
+        failure = std::current_exception();
+        ended = true;
+    }
+    changed.notify_all();
+}
+
+EarlyPlaces::EarlyPlaces(std::size_t from_lines) : m_from_lines(from_lines) {}
+
+EarlyPlaces::~EarlyPlaces() {
+    stop();
+}
+
+void EarlyPlaces::starting(std::span<const std::byte> bytes, std::size_t expected_lines) {
+    if (m_state || expected_lines < m_from_lines) {
+        return;
+    }
+    auto state = std::make_unique<State>();
+    state->lines.bytes = bytes;
+    // The thread's index has room for the lines the sheet probably has; should it have more,
+    // the thread stops there and the rest is numbered after the read.
+    state->room = std::min(expected_lines, max_lines);
+    try {
+        state->thread = std::thread([s = state.get()] { s->run(); });
+    } catch (const std::system_error&) {
+        return; // no second thread to be had: everything is numbered after the read
+    }
+    m_state = std::move(state);
+}
+
+void EarlyPlaces::found(const digi::LineRecord* records, std::size_t count) noexcept {
+    if (!m_state) {
+        return;
+    }
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->lines.records = records;
+        m_state->found = count;
+    }
+    m_state->changed.notify_all();
+}
+
+void EarlyPlaces::let_go() noexcept {
+    stop();
+}
+
+void EarlyPlaces::stop() noexcept {
+    if (!m_state || !m_state->thread.joinable()) {
+        return;
+    }
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->stopping = true;
+    }
+    m_state->changed.notify_all();
+    m_state->thread.join();
+}
+
+std::size_t EarlyPlaces::lines_numbered() const noexcept {
+    return m_state ? m_state->numbered : 0;
+}
+
+/// Turns the numbered places of every line into the node table.
+class NodeTableBuilder {
+public:
+    static NodeTable plain(const digi::ElementTables& tables, const StepProgress& progress,
+                           NodeThreads threads);
+    static NodeTable with_early(const digi::ElementTables& tables, const StepProgress& progress,
+                                EarlyPlaces& early);
+
+private:
+    static NodeTable finish(PartPlaces& places, std::size_t line_total);
+};
+
+NodeTable NodeTableBuilder::plain(const digi::ElementTables& tables, const StepProgress& progress,
+                                  NodeThreads threads) {
+    check_line_total(tables);
+    const std::size_t line_total = tables.lines.size();
+    const LineSource lines = source_of(tables);
     const bool in_halves = threads == NodeThreads::two ||
                            (threads == NodeThreads::automatic && line_total >= halves_from);
-    number_places(tables, nodes.m_x, nodes.m_y, nodes.m_line_nodes, progress, in_halves);
+    const std::uint64_t seed = fresh_seed();
+    // On two threads, each numbers the places of one half of the table as if it were alone,
+    // and the halves are joined.
+    const std::size_t middle = in_halves ? line_total / 2 : line_total;
+    PartPlaces second;
+    const auto number_second = [&] {
+        second.make_index(line_total - middle, seed);
+        second.number(lines, middle, line_total, {});
+    };
+    std::future<void> second_done;
+    if (middle < line_total) {
+        try {
+            second_done = std::async(std::launch::async, number_second);
+        } catch (const std::system_error&) {
+            // No second thread to be had: this one numbers the second half after the first.
+        }
+    }
+    PartPlaces first;
+    first.make_index(middle, seed);
+    first.number(lines, 0, middle, progress);
+    if (middle < line_total) {
+        if (second_done.valid()) {
+            second_done.get();
+        } else {
+            number_second();
+        }
+        join_parts(first, second);
+    }
+    return finish(first, line_total);
+}
+
+NodeTable NodeTableBuilder::with_early(const digi::ElementTables& tables,
+                                       const StepProgress& progress, EarlyPlaces& early) {
+    EarlyPlaces::State* state = early.m_state.get();
+    if (state == nullptr) {
+        return plain(tables, progress, NodeThreads::automatic);
+    }
+    // Whatever ends this, the early thread reads no more of the tables.
+    struct Stop {
+        EarlyPlaces& early;
+        ~Stop() { early.stop(); }
+    } stop{early};
+    check_line_total(tables);
+    const std::size_t line_total = tables.lines.size();
+    // What the early thread has not taken yet is shared out: it goes on to the middle of
+    // the rest, this thread numbers the lines after it.
+    std::size_t split = 0;
+    bool failed = false;
+    {
+        const std::lock_guard lock(state->mutex);
+        if (state->ended) {
+            split = state->taken;
+            failed = state->failure != nullptr;
+        } else {
+            split = std::max(state->taken,
+                             std::min(state->room, state->taken + (line_total - state->taken) / 2));
+            state->limit = split;
+        }
+    }
+    state->changed.notify_all();
+    // When it got too little done (let go early, out of room on a sheet of short lines, or
+    // out of memory), the whole table is numbered in two halves instead.
+    if (failed || split < line_total / 3) {
+        early.stop();
+        return plain(tables, progress, NodeThreads::automatic);
+    }
+    PartPlaces second;
+    if (split < line_total) {
+        second.make_index(line_total - split, fresh_seed());
+        second.number(source_of(tables), split, line_total, progress);
+    }
+    if (state->thread.joinable()) {
+        state->thread.join(); // it ends at the split
+    }
+    if (state->failure) {
+        // It ran out of memory on its last lines.
+        return plain(tables, progress, NodeThreads::automatic);
+    }
+    if (state->part.line_nodes.size() != split) {
+        throw std::logic_error("CreamosNodos: the early thread did not end at the split");
+    }
+    PartPlaces& first = state->part;
+    if (split < line_total) {
+        join_parts(first, second);
+    }
+    return finish(first, line_total);
+}
+
+NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total) {
+    NodeTable nodes;
+    nodes.m_loaded_lines = static_cast<std::int32_t>(line_total);
+    nodes.m_line_nodes = std::move(places.line_nodes);
+    places.index.reset();
+    nodes.m_x = std::move(places.xs);
+    nodes.m_y = std::move(places.ys);
     nodes.m_x.shrink_to_fit();
     nodes.m_y.shrink_to_fit();
     const std::size_t node_total = nodes.m_x.size();
@@ -353,6 +594,16 @@ NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& pr
     }
     nodes.m_line_nodes.reserve(line_total + two_ended);
     return nodes;
+}
+
+NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress,
+                       NodeThreads threads) {
+    return NodeTableBuilder::plain(tables, progress, threads);
+}
+
+NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress,
+                       EarlyPlaces& early) {
+    return NodeTableBuilder::with_early(tables, progress, early);
 }
 
 void CambiamosReferencias(NodeTable& nodes, std::int32_t a, std::int32_t b, std::int32_t nuevo) {

@@ -6,12 +6,14 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "common/big_vector.hpp"
 #include "common/progress.hpp"
 #include "digi/definiciones_digi.hpp"
+#include "digi/loader.hpp"
 
 namespace tarvel::analysis {
 
@@ -83,8 +85,7 @@ public:
     void dissolve(std::int32_t node) { m_dissolved.at(index(node)) = 1; }
 
 private:
-    friend NodeTable CreamosNodos(const digi::ElementTables& tables, const StepProgress& progress,
-                                  NodeThreads threads);
+    friend class NodeTableBuilder;
     friend void CambiamosReferencias(NodeTable& nodes, std::int32_t a, std::int32_t b,
                                      std::int32_t nuevo);
 
@@ -99,6 +100,34 @@ private:
     std::int32_t m_loaded_lines = 0;
 };
 
+/// Numbers the places of a large sheet's first lines on a thread of its own while the sheet
+/// is still being read, so that the second core works during the read: handed to the
+/// loader as its watch, then to CreamosNodos, which numbers the rest and joins the two.
+/// Sheets too small to gain start no thread. Reads the tables only until CreamosNodos
+/// returns, the loader lets go of them, or stop() is called, whichever comes first.
+class EarlyPlaces final : public digi::LineWatch {
+public:
+    /// `from_lines`: the fewest expected lines for which a thread is started.
+    explicit EarlyPlaces(std::size_t from_lines = std::size_t{1} << 16);
+    ~EarlyPlaces() override;
+
+    void starting(std::span<const std::byte> bytes, std::size_t expected_lines) override;
+    void found(const digi::LineRecord* records, std::size_t count) noexcept override;
+    void let_go() noexcept override;
+
+    /// Ends the thread's work and waits for it: after this, nothing more is read.
+    void stop() noexcept;
+    /// Lines whose places the thread numbered (known once its work has ended).
+    [[nodiscard]] std::size_t lines_numbered() const noexcept;
+
+    struct State;
+
+private:
+    friend class NodeTableBuilder;
+    std::size_t m_from_lines;
+    std::unique_ptr<State> m_state;
+};
+
 /// Builds the node table of the loaded lines. A line gets no node when it has fewer than 2
 /// vertices or when its first and last vertex share X and Y (Z is not compared). Nodes are
 /// numbered in order of first appearance (lines in table order, each line's vertex 1 before
@@ -107,6 +136,11 @@ private:
 [[nodiscard]] NodeTable CreamosNodos(const digi::ElementTables& tables,
                                      const StepProgress& progress = {},
                                      NodeThreads threads = NodeThreads::automatic);
+
+/// The same table, taking the places `early` numbered while `tables` were loaded under its
+/// watch; `early` is spent after it.
+[[nodiscard]] NodeTable CreamosNodos(const digi::ElementTables& tables,
+                                     const StepProgress& progress, EarlyPlaces& early);
 
 /// Renames the lines `a` and `b` to the joined line `nuevo` in every node that is not
 /// dissolved: each entry equal to a or b becomes nuevo. Dissolved nodes keep their lists.

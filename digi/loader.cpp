@@ -14,6 +14,12 @@ namespace {
 /// A line of a few vertices and no attributes: most sheets' lines are at least this long.
 constexpr std::size_t expected_line_bytes = 128;
 
+/// The shortest line that has two ends (two vertices, no attributes).
+constexpr auto shortest_line_with_ends = static_cast<std::size_t>(element_length(2, 0));
+
+/// A watch is told of the lines found every so many lines.
+constexpr std::size_t watch_every = 4096;
+
 bool is_type(const std::byte* header, const TypeCode& code) {
     return static_cast<char>(header[0]) == code[0] && static_cast<char>(header[1]) == code[1];
 }
@@ -65,7 +71,8 @@ void walk_elements(std::span<const std::byte> bytes, const std::string& file_nam
 
 } // namespace
 
-ElementTables load_elements(FileBytes bytes, std::string file_name, const StepProgress& progress) {
+ElementTables load_elements(FileBytes bytes, std::string file_name, const StepProgress& progress,
+                            LineWatch* watch) {
     ElementTables tables;
     tables.file_name = std::move(file_name);
     tables.bytes = std::move(bytes);
@@ -73,23 +80,45 @@ ElementTables load_elements(FileBytes bytes, std::string file_name, const StepPr
 
     // One walk checks every element's framing and fills both tables as it goes: a second walk
     // to count first would read a large mapped sheet twice. The guess makes growing rare.
-    tables.lines.reserve(data.size() / expected_line_bytes);
+    // Growing stops a watch's reading, so under a watch there is room for as many lines as
+    // the sheet could hold with ends; room never touched costs no memory.
+    tables.lines.reserve(data.size() /
+                         (watch != nullptr ? shortest_line_with_ends : expected_line_bytes));
+    if (watch != nullptr) {
+        watch->starting(data, data.size() / expected_line_bytes);
+    }
     const auto total = static_cast<std::int64_t>(data.size());
     std::int64_t told = -16 * progress_every;
-    walk_elements(data, tables.file_name, [&](std::size_t offset, std::int64_t length) {
-        const std::byte* header = data.data() + offset;
-        if (progress && static_cast<std::int64_t>(offset) - told >= 16 * progress_every) {
-            told = static_cast<std::int64_t>(offset);
-            progress(told, total);
+    try {
+        walk_elements(data, tables.file_name, [&](std::size_t offset, std::int64_t length) {
+            const std::byte* header = data.data() + offset;
+            if (progress && static_cast<std::int64_t>(offset) - told >= 16 * progress_every) {
+                told = static_cast<std::int64_t>(offset);
+                progress(told, total);
+            }
+            const auto position = static_cast<std::int64_t>(offset) + 1;
+            const auto length32 = static_cast<std::int32_t>(length);
+            if (is_type(header, line_type_code)) {
+                if (watch != nullptr && tables.lines.size() == tables.lines.capacity()) {
+                    watch->let_go();
+                }
+                tables.lines.push_back(LineRecord{position, length32});
+                if (watch != nullptr && tables.lines.size() % watch_every == 0) {
+                    watch->found(tables.lines.data(), tables.lines.size());
+                }
+            } else if (is_type(header, text_type_code)) {
+                tables.texts.push_back(TextRecord{position, length32});
+            }
+        });
+    } catch (...) {
+        if (watch != nullptr) {
+            watch->let_go();
         }
-        const auto position = static_cast<std::int64_t>(offset) + 1;
-        const auto length32 = static_cast<std::int32_t>(length);
-        if (is_type(header, line_type_code)) {
-            tables.lines.push_back(LineRecord{position, length32});
-        } else if (is_type(header, text_type_code)) {
-            tables.texts.push_back(TextRecord{position, length32});
-        }
-    });
+        throw;
+    }
+    if (watch != nullptr) {
+        watch->found(tables.lines.data(), tables.lines.size());
+    }
     return tables;
 }
 
@@ -145,8 +174,9 @@ FileBytes read_file(const std::filesystem::path& path) {
     return bytes;
 }
 
-ElementTables CargamosFichero(const std::filesystem::path& path, const StepProgress& progress) {
-    return load_elements(read_file(path), path.string(), progress);
+ElementTables CargamosFichero(const std::filesystem::path& path, const StepProgress& progress,
+                              LineWatch* watch) {
+    return load_elements(read_file(path), path.string(), progress, watch);
 }
 
 } // namespace tarvel::digi

@@ -109,12 +109,14 @@ struct Analysed {
 Analysed analyse(const RunSettings& settings) {
     const std::shared_ptr<const CodesRead> codes = codes_of(settings);
     stop_if_asked(settings);
-    Analysed sheet{digi::CargamosFichero(settings.input, step_progress(settings, Stage::reading)),
-                   {}};
+    // The places of the sheet's first lines are numbered while the rest is still being read.
+    analysis::EarlyPlaces early;
+    Analysed sheet{
+        digi::CargamosFichero(settings.input, step_progress(settings, Stage::reading), &early), {}};
     try {
         stop_if_asked(settings);
         analysis::NodeTable nodes =
-            analysis::CreamosNodos(sheet.tables, step_progress(settings, Stage::nodes));
+            analysis::CreamosNodos(sheet.tables, step_progress(settings, Stage::nodes), early);
         stop_if_asked(settings);
         // The near misses read only what the node loop leaves as it is, so on a large sheet they
         // are sought on a second thread while the loop runs.
@@ -137,8 +139,10 @@ Analysed analyse(const RunSettings& settings) {
             near_pairs.valid() ? near_pairs.get() : analysis::gather_near_pairs(nodes, tolerance));
         stop_if_asked(settings);
     } catch (const Cancelled&) {
+        early.stop(); // it reads the tables, which go with the sheet
         throw;
     } catch (...) {
+        early.stop();
         // What went wrong may come from bytes that changed under the run: say so instead.
         fail_if_changed(sheet.tables);
         throw;

@@ -4,6 +4,8 @@
 
 #include <random>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "digi/loader.hpp"
 #include "tests/support/digi_builder.hpp"
@@ -195,30 +197,68 @@ TEST(CreamosNodos, SameNumbersAndListsAsScanningEveryNode) {
     }
 }
 
+void expect_same_tables(const NodeTable& got, const NodeTable& one) {
+    ASSERT_EQ(got.node_count(), one.node_count());
+    for (std::int32_t i = 0; i < one.node_count(); ++i) {
+        ASSERT_EQ(got.x(i), one.x(i)) << "node " << i;
+        ASSERT_EQ(got.y(i), one.y(i)) << "node " << i;
+        ASSERT_EQ(list_of(got, i), list_of(one, i)) << "node " << i;
+    }
+    ASSERT_EQ(got.line_count(), one.line_count());
+    for (std::int32_t k = 0; k < one.line_count(); ++k) {
+        ASSERT_EQ(got.nodes_of(k), one.nodes_of(k)) << "line " << k;
+    }
+}
+
+std::vector<std::byte> generated_sheet(std::int64_t lines) {
+    digi::MemorySink generated;
+    testing::LargeSheetOptions options;
+    options.lines = lines;
+    options.shuffle_chain_percent = 60;
+    (void)testing::write_large_sheet(11, options, generated);
+    return generated.bytes();
+}
+
 TEST(CreamosNodos, TwoThreadsNumberLargeSheetsAsOneDoes) {
     // Sheets large enough for two threads of their own: a generated one, its chains mostly
     // within one half, and random lines over a small area, whose places are met in both.
-    digi::MemorySink generated;
-    testing::LargeSheetOptions options;
-    options.lines = 150'000;
-    options.shuffle_chain_percent = 60;
-    (void)testing::write_large_sheet(11, options, generated);
+    const std::vector<std::byte> generated = generated_sheet(150'000);
     std::mt19937 rng(20261207);
     const std::vector<std::byte> dense = random_lines(rng, 120'000, 300).bytes();
-    for (const auto* bytes : {&generated.bytes(), &dense}) {
+    for (const auto* bytes : {&generated, &dense}) {
         const auto tables = digi::load_elements(*bytes, "grande.bin");
-        const NodeTable one = CreamosNodos(tables, {}, NodeThreads::one);
-        const NodeTable two = CreamosNodos(tables, {}, NodeThreads::two);
-        ASSERT_EQ(two.node_count(), one.node_count());
-        for (std::int32_t i = 0; i < one.node_count(); ++i) {
-            ASSERT_EQ(two.x(i), one.x(i)) << "node " << i;
-            ASSERT_EQ(two.y(i), one.y(i)) << "node " << i;
-            ASSERT_EQ(list_of(two, i), list_of(one, i)) << "node " << i;
-        }
-        for (std::int32_t k = 0; k < one.line_count(); ++k) {
-            ASSERT_EQ(two.nodes_of(k), one.nodes_of(k)) << "line " << k;
-        }
+        expect_same_tables(CreamosNodos(tables, {}, NodeThreads::two),
+                           CreamosNodos(tables, {}, NodeThreads::one));
     }
+}
+
+TEST(CreamosNodos, PlacesNumberedWhileReadingGiveTheSameTable) {
+    // The early thread numbers what the read has found so far, then the lines up to a split
+    // chosen when the read ends; this thread numbers the rest. The table must not depend on
+    // how far it got: random sheets of short lines also run it out of room (its index is
+    // sized for lines of usual length) and make the read move the records part-way.
+    std::mt19937 rng(20261208);
+    // Whatever the timing, a sheet whose records stay put and which has room for some lines
+    // is shared out; how many sheets move depends only on their bytes.
+    int shared = 0;
+    int moved = 0;
+    for (int round = 0; round < 50; ++round) {
+        const int line_total = round < 40 ? 1 + round * 40 : 30'000 + round * 1000;
+        const std::vector<std::byte> bytes =
+            round == 49 ? generated_sheet(100'000)
+                        : random_lines(rng, line_total, 2 + round % 9 * 40).bytes();
+        EarlyPlaces early(round == 49 ? std::size_t{1} << 16 : 0);
+        const auto tables = digi::load_elements(digi::FileBytes(bytes), "h.bin", {}, &early);
+        const NodeTable one = CreamosNodos(tables, {}, NodeThreads::one);
+        SCOPED_TRACE("round " + std::to_string(round));
+        expect_same_tables(CreamosNodos(tables, {}, early), one);
+        const std::size_t early_lines = early.lines_numbered();
+        EXPECT_LE(early_lines, tables.lines.size());
+        shared += early_lines > 0 && early_lines < tables.lines.size() ? 1 : 0;
+        moved += tables.lines.size() > bytes.size() / 72 ? 1 : 0;
+    }
+    EXPECT_GE(shared, 25);
+    EXPECT_GE(moved, 15);
 }
 
 TEST(CambiamosReferencias, RenamesBothLinesAndLeavesDissolvedNodeAlone) {

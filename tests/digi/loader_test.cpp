@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <vector>
 
 #include "common/errors.hpp"
 #include "tests/run/temp_folder.hpp"
@@ -110,6 +112,72 @@ TEST(CargamosFichero, BadElementsFailWithFileAndBytePosition) {
         DigiBuilder b = good;
         b.element("T=", "X", 0);
         expect_format_error(b.bytes(), at, "anclaje");
+    }
+}
+
+/// Keeps what a watch is told, checking each record told against the bytes it points into.
+struct RecordingWatch final : LineWatch {
+    std::span<const std::byte> bytes;
+    std::size_t expected = 0;
+    std::vector<LineRecord> told; ///< copies of the records told, in order
+    std::vector<std::size_t> counts;
+    std::size_t let_go_at = SIZE_MAX; ///< lines told when first let go
+    const LineRecord* records = nullptr;
+
+    void starting(std::span<const std::byte> b, std::size_t expected_lines) override {
+        bytes = b;
+        expected = expected_lines;
+    }
+    void found(const LineRecord* r, std::size_t count) noexcept override {
+        if (let_go_at == SIZE_MAX) {
+            // Until let go, the records stay put and grow at the end.
+            EXPECT_TRUE(records == nullptr || records == r);
+            records = r;
+        }
+        told.assign(r, r + count);
+        counts.push_back(count);
+    }
+    void let_go() noexcept override { let_go_at = std::min(let_go_at, told.size()); }
+};
+
+TEST(CargamosFichero, WatchIsToldOfEveryLineFoundAndLetsGoBeforeTheTableMoves) {
+    // Lines of 2 vertices (72 bytes, the shortest with two ends): the table has room for all
+    // of them. Lines without vertices (48 bytes) outgrow it, and the watch is let go first.
+    for (const int vertices : {2, 0}) {
+        SCOPED_TRACE(vertices);
+        DigiBuilder b;
+        for (int k = 0; k < 10'000; ++k) {
+            b.line("L", std::vector<Vertex>(static_cast<std::size_t>(vertices), Vertex{k, k, 0}));
+            if (k % 1000 == 0) {
+                b.text("TXT", {k, k, 0}, {"x"});
+            }
+        }
+        RecordingWatch watch;
+        const ElementTables t = load_elements(FileBytes(b.bytes()), "h.bin", {}, &watch);
+        EXPECT_EQ(watch.bytes.data(), t.bytes.span().data());
+        EXPECT_EQ(watch.expected, t.bytes.size() / 128);
+        EXPECT_EQ(watch.counts, (std::vector<std::size_t>{4096, 8192, 10'000}));
+        ASSERT_EQ(watch.told.size(), t.lines.size());
+        for (std::size_t k = 0; k < t.lines.size(); ++k) {
+            ASSERT_EQ(watch.told[k].file_position(), t.lines[k].file_position());
+            ASSERT_EQ(watch.told[k].length(), t.lines[k].length());
+        }
+        if (vertices == 2) {
+            EXPECT_EQ(watch.let_go_at, SIZE_MAX);
+            EXPECT_EQ(watch.records, t.lines.data());
+        } else {
+            EXPECT_LT(watch.let_go_at, t.lines.size());
+        }
+    }
+    { // a bad element: let go before the tables go with the failure
+        DigiBuilder b;
+        for (int k = 0; k < 5000; ++k) {
+            b.line("L", {{k, 0, 0}, {k, 1, 0}});
+        }
+        b.raw(stray(3));
+        RecordingWatch watch;
+        EXPECT_THROW((void)load_elements(FileBytes(b.bytes()), "h.bin", {}, &watch), FormatError);
+        EXPECT_EQ(watch.let_go_at, 4096u);
     }
 }
 
