@@ -197,11 +197,7 @@ AnalysisResult EliminamosNodos(digi::ElementTables& tables, NodeTable& nodes, co
     AnalysisResult result;
     result.joined = JoinedLines(nodes.line_count());
     const std::int32_t node_count = nodes.node_count();
-    std::int64_t two_ended = 0; // each join dissolves one of these
-    for (std::int32_t i = 0; i < node_count; ++i) {
-        two_ended += nodes.end_count(i) == 2 ? 1 : 0;
-    }
-    result.joined.reserve(two_ended);
+    result.joined.reserve(nodes.two_ended_count()); // each join dissolves one of them
 
     NodeLoop loop(tables, nodes, codes, result);
     for (std::int32_t i = 0; i < node_count; ++i) {

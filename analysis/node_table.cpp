@@ -347,8 +347,9 @@ struct EarlyPlaces::State {
 void EarlyPlaces::State::run() noexcept {
     try {
         part.make_index(room, fresh_seed());
-        // Room made once: growing by steps would copy the records and hold both copies.
-        part.line_nodes.reserve(room);
+        // Room made once, for the loaded lines and as many joined lines: growing by steps
+        // would copy the records and hold both copies.
+        part.line_nodes.reserve(2 * room);
         std::size_t done = 0;
         for (;;) {
             std::size_t to = 0;
@@ -546,8 +547,12 @@ NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total) {
     places.index.reset();
     nodes.m_x = std::move(places.xs);
     nodes.m_y = std::move(places.ys);
-    nodes.m_x.shrink_to_fit();
-    nodes.m_y.shrink_to_fit();
+    // The room left over is given back only when it is much: the copy costs more than the
+    // little room a sheet of usual lines leaves.
+    if (nodes.m_x.capacity() - nodes.m_x.size() > nodes.m_x.size() / 4) {
+        nodes.m_x.shrink_to_fit();
+        nodes.m_y.shrink_to_fit();
+    }
     const std::size_t node_total = nodes.m_x.size();
     nodes.m_dissolved.assign(node_total, 0);
 
@@ -592,6 +597,7 @@ NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total) {
     for (std::size_t i = 0; i < node_total; ++i) {
         two_ended += start[i + 1] - start[i] == 2 ? 1 : 0;
     }
+    nodes.m_two_ended = static_cast<std::int32_t>(two_ended);
     nodes.m_line_nodes.reserve(line_total + two_ended);
     return nodes;
 }

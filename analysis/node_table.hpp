@@ -37,6 +37,8 @@ public:
     [[nodiscard]] std::int32_t node_count() const noexcept {
         return static_cast<std::int32_t>(m_x.size());
     }
+    /// Nodes of exactly two line ends as built: the most joins the node loop can make.
+    [[nodiscard]] std::int32_t two_ended_count() const noexcept { return m_two_ended; }
     /// Number of loaded lines (the line element table's).
     [[nodiscard]] std::int32_t loaded_line_count() const noexcept { return m_loaded_lines; }
     /// Number of lines known: loaded lines plus joined lines registered so far.
@@ -98,6 +100,7 @@ private:
     BigVector<std::int32_t> m_entries;
     BigVector<LineNodes> m_line_nodes; ///< per line, loaded and joined
     std::int32_t m_loaded_lines = 0;
+    std::int32_t m_two_ended = 0;
 };
 
 /// Numbers the places of a large sheet's first lines on a thread of its own while the sheet

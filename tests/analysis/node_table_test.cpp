@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -192,7 +193,11 @@ TEST(CreamosNodos, SameNumbersAndListsAsScanningEveryNode) {
         const ModelNodes model(tables);
         for (const NodeThreads threads : {NodeThreads::one, NodeThreads::two}) {
             SCOPED_TRACE(threads == NodeThreads::one ? "one thread" : "two threads");
-            expect_same(CreamosNodos(tables, {}, threads), model);
+            const NodeTable nodes = CreamosNodos(tables, {}, threads);
+            expect_same(nodes, model);
+            EXPECT_EQ(nodes.two_ended_count(),
+                      std::count_if(model.nodes.begin(), model.nodes.end(),
+                                    [](const ModelNodes::Node& n) { return n.end_count == 2; }));
         }
     }
 }
