@@ -131,9 +131,20 @@ Analysed analyse(const RunSettings& settings) {
                 // No thread to be had: they are sought after the loop instead.
             }
         }
-        sheet.result =
-            analysis::EliminamosNodos(sheet.tables, nodes, codes ? &codes->get() : nullptr,
-                                      step_progress(settings, Stage::joins));
+        // The search holds every place, sorted, until it ends, and the loop's records grow to
+        // their most at its end. Should the search run late (a busy machine), the loop waits
+        // for it three quarters of the way, so that the two never add up to the run's peak.
+        const StepProgress joins_progress = step_progress(settings, Stage::joins);
+        const StepProgress loop_progress = [&](std::int64_t done, std::int64_t total) {
+            if (near_pairs.valid() && done >= total / 4 * 3) {
+                near_pairs.wait();
+            }
+            if (joins_progress) {
+                joins_progress(done, total);
+            }
+        };
+        sheet.result = analysis::EliminamosNodos(sheet.tables, nodes,
+                                                 codes ? &codes->get() : nullptr, loop_progress);
         sheet.result.findings.near_misses = analysis::describe_near_misses(
             sheet.tables, nodes,
             near_pairs.valid() ? near_pairs.get() : analysis::gather_near_pairs(nodes, tolerance));
