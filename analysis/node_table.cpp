@@ -225,6 +225,22 @@ void look_up_ends(const LineSource& lines, std::size_t begin, std::size_t end, P
     }
 }
 
+/// Runs `second` on a thread of its own while this thread runs `first`; both here, one after
+/// the other, when no thread can be had.
+template <typename First, typename Second> void side_by_side(First&& first, Second&& second) {
+    std::future<void> other;
+    try {
+        other = std::async(std::launch::async, second);
+    } catch (const std::system_error&) {
+    }
+    first();
+    if (other.valid()) {
+        other.get();
+    } else {
+        second();
+    }
+}
+
 /// Sheets from which the places are numbered on two threads.
 constexpr std::size_t halves_from = std::size_t{1} << 16;
 
@@ -281,15 +297,8 @@ void join_parts(PartPlaces& first, const PartPlaces& second) {
             renumbered[j] = index.find(second.xs[j], second.ys[j], slot);
         }
     };
-    std::future<void> other_half;
-    try {
-        other_half = std::async(std::launch::async, find_in_first, second_total / 2, second_total);
-    } catch (const std::system_error&) {
-    }
-    find_in_first(0, other_half.valid() ? second_total / 2 : second_total);
-    if (other_half.valid()) {
-        other_half.get();
-    }
+    side_by_side([&] { find_in_first(0, second_total / 2); },
+                 [&] { find_in_first(second_total / 2, second_total); });
     for (std::size_t j = 0; j < second_total; ++j) {
         if (renumbered[j] == NodeTable::no_node) {
             renumbered[j] = static_cast<std::int32_t>(first.xs.size());
@@ -442,7 +451,7 @@ public:
                                 EarlyPlaces& early);
 
 private:
-    static NodeTable finish(PartPlaces& places, std::size_t line_total);
+    static NodeTable finish(PartPlaces& places, std::size_t line_total, bool lists_in_halves);
 };
 
 NodeTable NodeTableBuilder::plain(const digi::ElementTables& tables, const StepProgress& progress,
@@ -480,7 +489,7 @@ NodeTable NodeTableBuilder::plain(const digi::ElementTables& tables, const StepP
         }
         join_parts(first, second);
     }
-    return finish(first, line_total);
+    return finish(first, line_total, in_halves);
 }
 
 NodeTable NodeTableBuilder::with_early(const digi::ElementTables& tables,
@@ -537,10 +546,11 @@ NodeTable NodeTableBuilder::with_early(const digi::ElementTables& tables,
     if (split < line_total) {
         join_parts(first, second);
     }
-    return finish(first, line_total);
+    return finish(first, line_total, true);
 }
 
-NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total) {
+NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total,
+                                   bool lists_in_halves) {
     NodeTable nodes;
     nodes.m_loaded_lines = static_cast<std::int32_t>(line_total);
     nodes.m_line_nodes = std::move(places.line_nodes);
@@ -558,45 +568,68 @@ NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total) {
 
     // Element lists, stored one after another: count the ends per node, then place the lines
     // in table order, vertex 1 before the last vertex, which is the order of registration.
+    // In halves, two threads each count and place the lines of one half of the table, the
+    // second half's lines after the first half's in every list.
+    const std::size_t middle = lists_in_halves ? line_total / 2 : line_total;
+    const bool halves = middle < line_total;
     BigVector<std::int32_t>& start = nodes.m_list_start;
-    start.assign(node_total + 1, 0);
-    std::size_t entry_total = 0;
-    for (const NodeTable::LineNodes& ends : nodes.m_line_nodes) {
-        for (const std::int32_t node : ends) {
-            if (node != NodeTable::no_node) {
-                ++start[static_cast<std::size_t>(node)];
-                ++entry_total;
+    BigVector<std::int32_t> second_at; // per node: the second half's ends, then where they go
+    const auto count_ends = [&](BigVector<std::int32_t>& counts, std::size_t from, std::size_t to) {
+        counts.assign(node_total + 1, 0);
+        for (std::size_t k = from; k < to; ++k) {
+            for (const std::int32_t node : nodes.m_line_nodes[k]) {
+                if (node != NodeTable::no_node) {
+                    ++counts[static_cast<std::size_t>(node)];
+                }
             }
         }
-    }
+    };
+    side_by_side([&] { count_ends(start, 0, middle); },
+                 [&] {
+                     if (halves) {
+                         count_ends(second_at, middle, line_total);
+                     }
+                 });
     std::int32_t running = 0;
+    std::size_t two_ended = 0;
     for (std::size_t i = 0; i < node_total; ++i) {
-        const std::int32_t count = start[i];
-        start[i] = running; // first free position of node i while filling
+        const std::int32_t first_count = start[i];
+        const std::int32_t count = first_count + (halves ? second_at[i] : 0);
+        start[i] = running; // first free position of node i while placing
+        if (halves) {
+            second_at[i] = running + first_count;
+        }
         running += count;
+        two_ended += count == 2 ? 1 : 0;
     }
-    nodes.m_entries.assign(entry_total, 0);
-    for (std::size_t k = 0; k < line_total; ++k) {
-        for (const std::int32_t node : nodes.m_line_nodes[k]) {
-            if (node != NodeTable::no_node) {
-                const auto i = static_cast<std::size_t>(node);
-                nodes.m_entries[static_cast<std::size_t>(start[i]++)] =
-                    static_cast<std::int32_t>(k);
+    nodes.m_entries.assign(static_cast<std::size_t>(running), 0);
+    const auto place_lines = [&](BigVector<std::int32_t>& at, std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k) {
+            for (const std::int32_t node : nodes.m_line_nodes[k]) {
+                if (node != NodeTable::no_node) {
+                    const auto i = static_cast<std::size_t>(node);
+                    nodes.m_entries[static_cast<std::size_t>(at[i]++)] =
+                        static_cast<std::int32_t>(k);
+                }
             }
         }
-    }
-    // Each start now marks the end of its node's list: shift by one to get the starts back.
+    };
+    side_by_side([&] { place_lines(start, 0, middle); },
+                 [&] {
+                     if (halves) {
+                         place_lines(second_at, middle, line_total);
+                     }
+                 });
+    // The last half's positions now mark where each node's list ends, which is where the
+    // next one starts.
+    BigVector<std::int32_t>& ends = halves ? second_at : start;
     for (std::size_t i = node_total; i > 0; --i) {
-        start[i] = start[i - 1];
+        start[i] = ends[i - 1];
     }
     start[0] = 0;
 
     // Every join dissolves a node of exactly two ends and numbers one more line: room for
     // them all now spares copying the table while the node loop runs.
-    std::size_t two_ended = 0;
-    for (std::size_t i = 0; i < node_total; ++i) {
-        two_ended += start[i + 1] - start[i] == 2 ? 1 : 0;
-    }
     nodes.m_two_ended = static_cast<std::int32_t>(two_ended);
     nodes.m_line_nodes.reserve(line_total + two_ended);
     return nodes;
