@@ -393,9 +393,9 @@ EarlyPlaces::~EarlyPlaces() {
     stop();
 }
 
-void EarlyPlaces::starting(std::span<const std::byte> bytes, std::size_t expected_lines) {
+bool EarlyPlaces::starting(std::span<const std::byte> bytes, std::size_t expected_lines) {
     if (m_state || expected_lines < m_from_lines) {
-        return;
+        return false;
     }
     auto state = std::make_unique<State>();
     state->lines.bytes = bytes;
@@ -405,9 +405,10 @@ void EarlyPlaces::starting(std::span<const std::byte> bytes, std::size_t expecte
     try {
         state->thread = std::thread([s = state.get()] { s->run(); });
     } catch (const std::system_error&) {
-        return; // no second thread to be had: everything is numbered after the read
+        return false; // no second thread to be had: everything is numbered after the read
     }
     m_state = std::move(state);
+    return true;
 }
 
 void EarlyPlaces::found(const digi::LineRecord* records, std::size_t count) noexcept {
@@ -584,12 +585,17 @@ NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total,
             }
         }
     };
-    side_by_side([&] { count_ends(start, 0, middle); },
-                 [&] {
-                     if (halves) {
-                         count_ends(second_at, middle, line_total);
-                     }
-                 });
+    // A thread is made only for halves: a batch's small sheets would otherwise pay for one
+    // each time, and its workers wait on each other to make them.
+    const auto in_turn = [halves](auto&& first, auto&& second) {
+        if (halves) {
+            side_by_side(first, second);
+        } else {
+            first();
+        }
+    };
+    in_turn([&] { count_ends(start, 0, middle); },
+            [&] { count_ends(second_at, middle, line_total); });
     std::int32_t running = 0;
     std::size_t two_ended = 0;
     for (std::size_t i = 0; i < node_total; ++i) {
@@ -614,12 +620,8 @@ NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total,
             }
         }
     };
-    side_by_side([&] { place_lines(start, 0, middle); },
-                 [&] {
-                     if (halves) {
-                         place_lines(second_at, middle, line_total);
-                     }
-                 });
+    in_turn([&] { place_lines(start, 0, middle); },
+            [&] { place_lines(second_at, middle, line_total); });
     // The last half's positions now mark where each node's list ends, which is where the
     // next one starts.
     BigVector<std::int32_t>& ends = halves ? second_at : start;

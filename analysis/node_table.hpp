@@ -114,7 +114,7 @@ public:
     explicit EarlyPlaces(std::size_t from_lines = std::size_t{1} << 16);
     ~EarlyPlaces() override;
 
-    void starting(std::span<const std::byte> bytes, std::size_t expected_lines) override;
+    bool starting(std::span<const std::byte> bytes, std::size_t expected_lines) override;
     void found(const digi::LineRecord* records, std::size_t count) noexcept override;
     void let_go() noexcept override;
 

@@ -80,13 +80,13 @@ ElementTables load_elements(FileBytes bytes, std::string file_name, const StepPr
 
     // One walk checks every element's framing and fills both tables as it goes: a second walk
     // to count first would read a large mapped sheet twice. The guess makes growing rare.
-    // Growing stops a watch's reading, so under a watch there is room for as many lines as
-    // the sheet could hold with ends; room never touched costs no memory.
+    // Growing stops a watch's reading, so for a watch there is room for as many lines as the
+    // sheet could hold with ends; room never touched costs no memory.
+    if (watch != nullptr && !watch->starting(data, data.size() / expected_line_bytes)) {
+        watch = nullptr;
+    }
     tables.lines.reserve(data.size() /
                          (watch != nullptr ? shortest_line_with_ends : expected_line_bytes));
-    if (watch != nullptr) {
-        watch->starting(data, data.size() / expected_line_bytes);
-    }
     const auto total = static_cast<std::int64_t>(data.size());
     std::int64_t told = -16 * progress_every;
     try {

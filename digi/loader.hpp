@@ -27,8 +27,9 @@ public:
     virtual ~LineWatch() = default;
 
     /// Before the first element: the bytes the records point into, which stay where they are
-    /// as long as the tables, and how many lines a sheet of that size usually has.
-    virtual void starting(std::span<const std::byte> bytes, std::size_t expected_lines) = 0;
+    /// as long as the tables, and how many lines a sheet of that size usually has. Returns
+    /// whether it reads the records; when not, it is told nothing more.
+    virtual bool starting(std::span<const std::byte> bytes, std::size_t expected_lines) = 0;
     /// The records of lines 0 .. count - 1, final. They stay at `records` until let_go().
     virtual void found(const LineRecord* records, std::size_t count) noexcept = 0;
     /// The records told so far are about to move to more room, or to go because the walk

@@ -124,9 +124,12 @@ struct RecordingWatch final : LineWatch {
     std::size_t let_go_at = SIZE_MAX; ///< lines told when first let go
     const LineRecord* records = nullptr;
 
-    void starting(std::span<const std::byte> b, std::size_t expected_lines) override {
+    bool reads = true;
+
+    bool starting(std::span<const std::byte> b, std::size_t expected_lines) override {
         bytes = b;
         expected = expected_lines;
+        return reads;
     }
     void found(const LineRecord* r, std::size_t count) noexcept override {
         if (let_go_at == SIZE_MAX) {
@@ -178,6 +181,19 @@ TEST(CargamosFichero, WatchIsToldOfEveryLineFoundAndLetsGoBeforeTheTableMoves) {
         RecordingWatch watch;
         EXPECT_THROW((void)load_elements(FileBytes(b.bytes()), "h.bin", {}, &watch), FormatError);
         EXPECT_EQ(watch.let_go_at, 4096u);
+    }
+    { // a watch that does not read the records is told nothing more, and the table gets the
+      // room of a load without one (a batch of small sheets maps no larger tables)
+        DigiBuilder b;
+        for (int k = 0; k < 5000; ++k) {
+            b.line("L", {{k, 0, 0}, {k, 1, 0}});
+        }
+        RecordingWatch watch;
+        watch.reads = false;
+        const ElementTables t = load_elements(FileBytes(b.bytes()), "h.bin", {}, &watch);
+        EXPECT_TRUE(watch.counts.empty());
+        EXPECT_EQ(watch.let_go_at, SIZE_MAX);
+        EXPECT_EQ(t.lines.capacity(), load_elements(b.bytes(), "h.bin").lines.capacity());
     }
 }
 
