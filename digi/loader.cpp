@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,8 +86,18 @@ ElementTables load_elements(FileBytes bytes, std::string file_name, const StepPr
     if (watch != nullptr && !watch->starting(data, data.size() / expected_line_bytes)) {
         watch = nullptr;
     }
-    tables.lines.reserve(data.size() /
-                         (watch != nullptr ? shortest_line_with_ends : expected_line_bytes));
+    if (watch != nullptr) {
+        try {
+            tables.lines.reserve(data.size() / shortest_line_with_ends);
+        } catch (const std::bad_alloc&) {
+            // No room that large to be had (a sheet near the largest): loaded unwatched.
+            watch->let_go();
+            watch = nullptr;
+        }
+    }
+    if (watch == nullptr) {
+        tables.lines.reserve(data.size() / expected_line_bytes);
+    }
     const auto total = static_cast<std::int64_t>(data.size());
     std::int64_t told = -16 * progress_every;
     try {
