@@ -466,29 +466,20 @@ NodeTable NodeTableBuilder::plain(const digi::ElementTables& tables, const StepP
     // On two threads, each numbers the places of one half of the table as if it were alone,
     // and the halves are joined.
     const std::size_t middle = in_halves ? line_total / 2 : line_total;
-    PartPlaces second;
-    const auto number_second = [&] {
-        second.make_index(line_total - middle, seed);
-        second.number(lines, middle, line_total, {});
-    };
-    std::future<void> second_done;
-    if (middle < line_total) {
-        try {
-            second_done = std::async(std::launch::async, number_second);
-        } catch (const std::system_error&) {
-            // No second thread to be had: this one numbers the second half after the first.
-        }
-    }
     PartPlaces first;
-    first.make_index(middle, seed);
-    first.number(lines, 0, middle, progress);
+    PartPlaces second;
+    const auto number_first = [&] {
+        first.make_index(middle, seed);
+        first.number(lines, 0, middle, progress);
+    };
     if (middle < line_total) {
-        if (second_done.valid()) {
-            second_done.get();
-        } else {
-            number_second();
-        }
+        side_by_side(number_first, [&] {
+            second.make_index(line_total - middle, seed);
+            second.number(lines, middle, line_total, {});
+        });
         join_parts(first, second);
+    } else {
+        number_first();
     }
     return finish(first, line_total, in_halves);
 }
