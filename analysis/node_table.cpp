@@ -163,9 +163,7 @@ struct LineSource {
     const digi::LineRecord* records = nullptr;
 
     [[nodiscard, gnu::always_inline]] digi::ElementView line(std::size_t k) const {
-        const digi::LineRecord& r = records[k];
-        return digi::ElementView(bytes.subspan(static_cast<std::size_t>(r.file_position() - 1),
-                                               static_cast<std::size_t>(r.length())));
+        return digi::element_at(bytes, records[k].file_position(), records[k].length());
     }
 };
 
@@ -225,9 +223,16 @@ void look_up_ends(const LineSource& lines, std::size_t begin, std::size_t end, P
     }
 }
 
-/// Runs `second` on a thread of its own while this thread runs `first`; both here, one after
-/// the other, when no thread can be had.
-template <typename First, typename Second> void side_by_side(First&& first, Second&& second) {
+/// Runs the work on the first half and, when the work is `in_halves`, the work on the second
+/// half on a thread of its own meanwhile; both here, one after the other, when no thread can be
+/// had. Without halves no thread is made: a batch's small sheets would otherwise pay for one
+/// each time, and its workers wait on each other to make them.
+template <typename First, typename Second>
+void by_halves(bool in_halves, First&& first, Second&& second) {
+    if (!in_halves) {
+        first();
+        return;
+    }
     std::future<void> other;
     try {
         other = std::async(std::launch::async, second);
@@ -297,8 +302,9 @@ void join_parts(PartPlaces& first, const PartPlaces& second) {
             renumbered[j] = index.find(second.xs[j], second.ys[j], slot);
         }
     };
-    side_by_side([&] { find_in_first(0, second_total / 2); },
-                 [&] { find_in_first(second_total / 2, second_total); });
+    by_halves(
+        true, [&] { find_in_first(0, second_total / 2); },
+        [&] { find_in_first(second_total / 2, second_total); });
     for (std::size_t j = 0; j < second_total; ++j) {
         if (renumbered[j] == NodeTable::no_node) {
             renumbered[j] = static_cast<std::int32_t>(first.xs.size());
@@ -347,7 +353,6 @@ struct EarlyPlaces::State {
     std::size_t taken = 0;        ///< lines numbered or being numbered
     bool stopping = false;        ///< asked to end at the next chunk
     bool ended = false;           ///< the thread does no more
-    std::size_t numbered = 0;     ///< lines numbered when it ended
     std::exception_ptr failure;
 
     void run() noexcept;
@@ -369,7 +374,6 @@ void EarlyPlaces::State::run() noexcept {
                 changed.wait(lock, [&] { return stopping || done >= last() || found > done; });
                 if (stopping || done >= last()) {
                     ended = true;
-                    numbered = done;
                     break;
                 }
                 to = std::min({found, last(), done + early_chunk});
@@ -440,7 +444,12 @@ void EarlyPlaces::stop() noexcept {
 }
 
 std::size_t EarlyPlaces::lines_numbered() const noexcept {
-    return m_state ? m_state->numbered : 0;
+    if (!m_state) {
+        return 0;
+    }
+    // Once ended, every line it took is numbered, unless it failed.
+    const std::lock_guard lock(m_state->mutex);
+    return m_state->ended && !m_state->failure ? m_state->taken : 0;
 }
 
 /// Turns the numbered places of every line into the node table.
@@ -468,18 +477,18 @@ NodeTable NodeTableBuilder::plain(const digi::ElementTables& tables, const StepP
     const std::size_t middle = in_halves ? line_total / 2 : line_total;
     PartPlaces first;
     PartPlaces second;
-    const auto number_first = [&] {
-        first.make_index(middle, seed);
-        first.number(lines, 0, middle, progress);
-    };
-    if (middle < line_total) {
-        side_by_side(number_first, [&] {
+    by_halves(
+        in_halves,
+        [&] {
+            first.make_index(middle, seed);
+            first.number(lines, 0, middle, progress);
+        },
+        [&] {
             second.make_index(line_total - middle, seed);
             second.number(lines, middle, line_total, {});
         });
+    if (in_halves) {
         join_parts(first, second);
-    } else {
-        number_first();
     }
     return finish(first, line_total, in_halves);
 }
@@ -576,17 +585,9 @@ NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total,
             }
         }
     };
-    // A thread is made only for halves: a batch's small sheets would otherwise pay for one
-    // each time, and its workers wait on each other to make them.
-    const auto in_turn = [halves](auto&& first, auto&& second) {
-        if (halves) {
-            side_by_side(first, second);
-        } else {
-            first();
-        }
-    };
-    in_turn([&] { count_ends(start, 0, middle); },
-            [&] { count_ends(second_at, middle, line_total); });
+    by_halves(
+        halves, [&] { count_ends(start, 0, middle); },
+        [&] { count_ends(second_at, middle, line_total); });
     std::int32_t running = 0;
     std::size_t two_ended = 0;
     for (std::size_t i = 0; i < node_total; ++i) {
@@ -611,8 +612,9 @@ NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total,
             }
         }
     };
-    in_turn([&] { place_lines(start, 0, middle); },
-            [&] { place_lines(second_at, middle, line_total); });
+    by_halves(
+        halves, [&] { place_lines(start, 0, middle); },
+        [&] { place_lines(second_at, middle, line_total); });
     // The last half's positions now mark where each node's list ends, which is where the
     // next one starts.
     BigVector<std::int32_t>& ends = halves ? second_at : start;

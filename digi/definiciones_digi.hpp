@@ -195,6 +195,13 @@ private:
     std::size_t m_size = 0;
 };
 
+/// The element of `length` bytes at 1-based `file_position` in a file's bytes.
+[[nodiscard, gnu::always_inline]] inline ElementView
+element_at(std::span<const std::byte> file, std::int64_t file_position, std::int32_t length) {
+    return ElementView(file.subspan(static_cast<std::size_t>(file_position - 1),
+                                    static_cast<std::size_t>(length)));
+}
+
 /// The line element table and the text element table of one file, in file order.
 struct ElementTables {
     std::string file_name;
@@ -206,17 +213,11 @@ struct ElementTables {
     /// millions of lines, and the compiler left it a call of its own.
     [[nodiscard, gnu::always_inline]] ElementView line(std::size_t i) const {
         const LineRecord& r = lines.at(i);
-        return view(r.file_position(), r.length());
+        return element_at(bytes.span(), r.file_position(), r.length());
     }
     [[nodiscard]] ElementView text(std::size_t i) const {
         const TextRecord& r = texts.at(i);
-        return view(r.file_position, r.length);
-    }
-
-private:
-    [[nodiscard]] ElementView view(std::int64_t file_position, std::int32_t length) const {
-        return ElementView(bytes.span().subspan(static_cast<std::size_t>(file_position - 1),
-                                                static_cast<std::size_t>(length)));
+        return element_at(bytes.span(), r.file_position, r.length);
     }
 };
 

@@ -111,7 +111,8 @@ ElementTables load_elements(FileBytes bytes, std::string file_name, const StepPr
             const auto length32 = static_cast<std::int32_t>(length);
             if (is_type(header, line_type_code)) {
                 if (watch != nullptr && tables.lines.size() == tables.lines.capacity()) {
-                    watch->let_go();
+                    watch->let_go(); // and is told nothing more
+                    watch = nullptr;
                 }
                 tables.lines.push_back(LineRecord{position, length32});
                 if (watch != nullptr && tables.lines.size() % watch_every == 0) {

@@ -33,7 +33,8 @@ public:
     /// The records of lines 0 .. count - 1, final. They stay at `records` until let_go().
     virtual void found(const LineRecord* records, std::size_t count) noexcept = 0;
     /// The records told so far are about to move to more room, or to go because the walk
-    /// failed: once this returns, nothing may read them or the bytes through them.
+    /// failed: once this returns, nothing may read them or the bytes through them. The watch
+    /// is told nothing more.
     virtual void let_go() noexcept = 0;
 };
 

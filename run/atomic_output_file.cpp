@@ -393,28 +393,17 @@ void AtomicOutputFile::flush() {
     if (m_filled == 0) {
         return;
     }
-    const std::span<const std::byte> filled{m_buffer.get(), m_filled};
-    if (!m_writer && m_finishing) {
-        // A file of one buffer is written here: a thread for it would cost more than it saves.
-        if (const int error = write_all(m_fd, filled); error != 0) {
-            fail("no se puede escribir", error);
-        }
-        m_filled = 0;
-        return;
-    }
-    if (!m_writer) {
+    // A file of one buffer is written here: a thread for it would cost more than it saves.
+    if (!m_writer && !m_finishing) {
         try {
             m_writer = std::make_unique<BackgroundWriter>(m_fd);
         } catch (const std::system_error&) {
             // No thread to be had: the buffer is written here.
-            if (const int error = write_all(m_fd, filled); error != 0) {
-                fail("no se puede escribir", error);
-            }
-            m_filled = 0;
-            return;
         }
     }
-    if (const int error = m_writer->hand_over(m_buffer, m_filled); error != 0) {
+    const int error = m_writer ? m_writer->hand_over(m_buffer, m_filled)
+                               : write_all(m_fd, {m_buffer.get(), m_filled});
+    if (error != 0) {
         fail("no se puede escribir", error);
     }
     m_filled = 0;
