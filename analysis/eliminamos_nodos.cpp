@@ -195,7 +195,7 @@ AnalysisResult EliminamosNodos(digi::ElementTables& tables, NodeTable& nodes, co
         throw std::logic_error("EliminamosNodos: the node table is not that of these lines");
     }
     AnalysisResult result;
-    result.joined = JoinedLines(nodes.line_count());
+    result.joined = JoinedLines(nodes.line_count(), nodes.lines_with_repeats());
     const std::int32_t node_count = nodes.node_count();
     result.joined.reserve(nodes.two_ended_count()); // each join dissolves one of them
 

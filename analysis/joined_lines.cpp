@@ -5,6 +5,20 @@
 #include <utility>
 
 namespace tarvel::analysis {
+JoinedLines::JoinedLines(std::int32_t loaded_line_count,
+                         std::span<const std::int32_t> lines_with_repeats)
+    : m_loaded(loaded_line_count), m_repeats_known(true),
+      m_repeat_bits((static_cast<std::size_t>(loaded_line_count) + 63) / 64, 0) {
+    for (const std::int32_t line : lines_with_repeats) {
+        if (line < 0 || line >= loaded_line_count) {
+            throw std::out_of_range("JoinedLines: line " + std::to_string(line) +
+                                    " with repeats is not loaded");
+        }
+        const auto k = static_cast<std::size_t>(line);
+        m_repeat_bits[k / 64] |= std::uint64_t{1} << (k % 64);
+    }
+}
+
 void JoinedLines::not_joined(std::int32_t line) {
     throw std::out_of_range("JoinedLines: line " + std::to_string(line) + " is not joined");
 }

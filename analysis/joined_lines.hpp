@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "common/big_vector.hpp"
@@ -45,7 +46,11 @@ struct JoinLayout {
 class JoinedLines {
 public:
     JoinedLines() = default;
+    /// Without knowing which loaded lines hold repeated vertices: every line is looked at.
     explicit JoinedLines(std::int32_t loaded_line_count) : m_loaded(loaded_line_count) {}
+    /// Knowing them: `lines_with_repeats` lists every loaded line that holds a vertex equal
+    /// (X, Y and Z) to the one before it.
+    JoinedLines(std::int32_t loaded_line_count, std::span<const std::int32_t> lines_with_repeats);
 
     [[nodiscard]] std::int32_t loaded_line_count() const noexcept { return m_loaded; }
     /// Loaded lines plus joined lines: the number the next joined line gets.
@@ -98,6 +103,16 @@ public:
     /// the line carries: itself when loaded, the first line of the first join otherwise.
     [[nodiscard, gnu::always_inline]] std::int32_t origin(std::int32_t line) const {
         return is_joined(line) ? record(line).origin : line;
+    }
+
+    /// Whether loaded line `line` may hold a vertex equal to the one before it: false only
+    /// where it is known not to.
+    [[nodiscard]] bool may_repeat(std::int32_t line) const {
+        if (!m_repeats_known) {
+            return true;
+        }
+        const auto k = static_cast<std::size_t>(line);
+        return ((m_repeat_bits.at(k / 64) >> (k % 64)) & 1U) != 0;
     }
 
     /// Appends the joined line of `layout` and returns its number (line_count() before).
@@ -166,6 +181,8 @@ private:
     std::int32_t m_loaded = 0;
     BigVector<Record> m_lines;
     std::int64_t m_live = 0;
+    bool m_repeats_known = false;
+    std::vector<std::uint64_t> m_repeat_bits; ///< bit k: loaded line k holds a repeat
 };
 
 template <typename Visit> void JoinedLines::walk(std::int32_t line, Visit&& visit) const {

@@ -46,8 +46,11 @@ JoinLayout lay_out_join(const digi::ElementTables& tables, const JoinedLines& jo
         layout.second_reversed ? joined.end_vertex(tables, second) : second_start;
     layout.first_z = joining.z;
     layout.second_z = second_first.z;
+    const std::int32_t second_origin = joined.origin(second);
     const std::int64_t repeats =
-        adjacent_repeats(tables.line(static_cast<std::size_t>(joined.origin(second))));
+        joined.may_repeat(second_origin)
+            ? adjacent_repeats(tables.line(static_cast<std::size_t>(second_origin)))
+            : 0;
     layout.vertex_count = std::int64_t{joined.vertex_count(tables, first)} +
                           joined.vertex_count(tables, second) - repeats -
                           (second_first == joining ? 1 : 0);
@@ -58,8 +61,11 @@ void runs_of(const digi::ElementTables& tables, const JoinedLines& joined, std::
              std::vector<digi::VertexRun>& out) {
     out.clear();
     joined.walk(line, [&](const Piece& piece, Repeats repeats) {
-        out.push_back(digi::VertexRun{tables.line(static_cast<std::size_t>(piece.line)),
-                                      piece.reversed, repeats == Repeats::dropped});
+        // In a line without repeats, only a run's first vertex can repeat the one placed
+        // before it, which is what a run that drops none but that one does, faster.
+        out.push_back(
+            digi::VertexRun{tables.line(static_cast<std::size_t>(piece.line)), piece.reversed,
+                            repeats == Repeats::dropped && joined.may_repeat(piece.line)});
     });
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <future>
 #include <mutex>
@@ -135,9 +136,32 @@ struct LineEnds {
     std::int32_t x1 = 0;
     std::int32_t y1 = 0;
     bool has_ends = false;
+    bool repeats = false; ///< a vertex equals (X, Y and Z) the one before it
     std::size_t slot0 = 0;
     std::size_t slot1 = 0;
 };
+
+bool has_repeats(const digi::ElementView& line) {
+    const std::int32_t n = line.item_count();
+    if (n < 2) {
+        return false;
+    }
+    // Every pair compared, without a branch per vertex: lines with a repeat are rare.
+    const std::byte* item = line.item_data(0);
+    bool found = false;
+    for (std::int32_t i = 1; i < n; ++i, item += digi::item_bytes) {
+        std::uint64_t xy0 = 0;
+        std::uint64_t xy1 = 0;
+        std::uint32_t z0 = 0;
+        std::uint32_t z1 = 0;
+        std::memcpy(&xy0, item, 8);
+        std::memcpy(&z0, item + 8, 4);
+        std::memcpy(&xy1, item + digi::item_bytes, 8);
+        std::memcpy(&z1, item + digi::item_bytes + 8, 4);
+        found |= (xy0 == xy1) & (z0 == z1);
+    }
+    return found;
+}
 
 LineEnds ends_of(const digi::ElementView& line) {
     LineEnds ends;
@@ -145,6 +169,9 @@ LineEnds ends_of(const digi::ElementView& line) {
     if (n < 2) {
         return ends;
     }
+    // Known here, on the threads that number the places, the node loop and the writer need
+    // not look for repeats in the many lines that have none.
+    ends.repeats = has_repeats(line);
     const digi::Vertex first = line.vertex(0);
     const digi::Vertex last = line.vertex(n - 1);
     // A closed line has no ends to join.
@@ -173,18 +200,23 @@ LineSource source_of(const digi::ElementTables& tables) {
 
 /// Looks up the ends of lines `begin` .. `end` - 1 in `places`, in table order and each
 /// line's vertex 1 before its last vertex, adding the places not met before, and records
-/// their nodes in `line_nodes` (line k at k - begin). A line's ends are looked up in three
+/// their nodes in `line_nodes` (line k at k - begin) and in `repeating` those of the lines
+/// that hold a repeated vertex. A line's ends are looked up in three
 /// steps some lines apart, so that the index's memory is read while other lines are looked
 /// up: their slots are fetched, then the places of the nodes in those slots, then the search
 /// runs on what is in the cache.
 void look_up_ends(const LineSource& lines, std::size_t begin, std::size_t end, PlaceIndex& places,
-                  NodeTable::LineNodes* line_nodes, const StepProgress& progress) {
+                  NodeTable::LineNodes* line_nodes, std::vector<std::int32_t>& repeating,
+                  const StepProgress& progress) {
     constexpr std::size_t ahead = 64;
     constexpr std::size_t halfway = ahead / 2;
     std::array<LineEnds, ahead> coming{};
     const auto fetch_slots = [&](std::size_t k) {
         LineEnds& ends = coming[k % ahead];
         ends = ends_of(lines.line(k));
+        if (ends.repeats) {
+            repeating.push_back(static_cast<std::int32_t>(k)); // lines come in table order
+        }
         if (ends.has_ends) {
             ends.slot0 = places.first_slot(places.hash(ends.x0, ends.y0));
             ends.slot1 = places.first_slot(places.hash(ends.x1, ends.y1));
@@ -260,6 +292,7 @@ struct PartPlaces {
     BigVector<std::int32_t> xs;
     BigVector<std::int32_t> ys;
     BigVector<NodeTable::LineNodes> line_nodes; ///< from the run's first line
+    std::vector<std::int32_t> repeating;        ///< its lines with a repeated vertex, in order
     std::optional<PlaceIndex> index;
 
     /// Made with room for the places of `line_room` lines, on the thread that fills it, so
@@ -272,7 +305,7 @@ struct PartPlaces {
                 const StepProgress& progress) {
         const std::size_t first = line_nodes.size();
         line_nodes.resize(first + (end - begin));
-        look_up_ends(lines, begin, end, *index, line_nodes.data() + first, progress);
+        look_up_ends(lines, begin, end, *index, line_nodes.data() + first, repeating, progress);
     }
 };
 
@@ -321,6 +354,7 @@ void join_parts(PartPlaces& first, const PartPlaces& second) {
         }
         first.line_nodes.push_back(ends);
     }
+    first.repeating.insert(first.repeating.end(), second.repeating.begin(), second.repeating.end());
 }
 
 void check_line_total(const digi::ElementTables& tables) {
@@ -555,6 +589,7 @@ NodeTable NodeTableBuilder::finish(PartPlaces& places, std::size_t line_total,
     NodeTable nodes;
     nodes.m_loaded_lines = static_cast<std::int32_t>(line_total);
     nodes.m_line_nodes = std::move(places.line_nodes);
+    nodes.m_lines_with_repeats = std::move(places.repeating);
     places.index.reset();
     nodes.m_x = std::move(places.xs);
     nodes.m_y = std::move(places.ys);

@@ -83,6 +83,11 @@ public:
         return m_line_nodes.at(index(line));
     }
 
+    /// The loaded lines that hold a vertex equal (X, Y and Z) to the one before it, in order.
+    [[nodiscard]] std::span<const std::int32_t> lines_with_repeats() const noexcept {
+        return m_lines_with_repeats;
+    }
+
     /// Dissolves a node by a join: its end count becomes -1, its list stays as it was.
     void dissolve(std::int32_t node) { m_dissolved.at(index(node)) = 1; }
 
@@ -99,6 +104,7 @@ private:
     BigVector<std::int32_t> m_list_start; ///< node i lists m_entries[start[i] .. start[i+1])
     BigVector<std::int32_t> m_entries;
     BigVector<LineNodes> m_line_nodes; ///< per line, loaded and joined
+    std::vector<std::int32_t> m_lines_with_repeats;
     std::int32_t m_loaded_lines = 0;
     std::int32_t m_two_ended = 0;
 };

@@ -118,11 +118,18 @@ struct ModelNodes {
         List lines;
     };
     std::vector<Node> nodes;
+    List lines_with_repeats; ///< lines with a vertex equal (X, Y, Z) to the one before it
 
     explicit ModelNodes(const digi::ElementTables& tables) {
         for (std::size_t k = 0; k < tables.lines.size(); ++k) {
             const auto line = tables.line(k);
             const std::int32_t n = line.item_count();
+            for (std::int32_t i = 1; i < n; ++i) {
+                if (line.vertex(i) == line.vertex(i - 1)) {
+                    lines_with_repeats.push_back(static_cast<std::int32_t>(k));
+                    break;
+                }
+            }
             if (n < 2) {
                 continue;
             }
@@ -168,6 +175,8 @@ void expect_same(const NodeTable& nodes, const ModelNodes& model) {
         ASSERT_EQ(nodes.end_count(i), m.end_count);
         ASSERT_EQ(list_of(nodes, i), m.lines) << "node " << i;
     }
+    EXPECT_EQ(List(nodes.lines_with_repeats().begin(), nodes.lines_with_repeats().end()),
+              model.lines_with_repeats);
 }
 
 DigiBuilder random_lines(std::mt19937& rng, int line_total, int spread) {
@@ -213,6 +222,7 @@ void expect_same_tables(const NodeTable& got, const NodeTable& one) {
     for (std::int32_t k = 0; k < one.line_count(); ++k) {
         ASSERT_EQ(got.nodes_of(k), one.nodes_of(k)) << "line " << k;
     }
+    ASSERT_TRUE(std::ranges::equal(got.lines_with_repeats(), one.lines_with_repeats()));
 }
 
 std::vector<std::byte> generated_sheet(std::int64_t lines) {
