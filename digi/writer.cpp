@@ -125,29 +125,14 @@ void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& 
 }
 
 void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_elements,
-                      const LineSource& joined_lines) {
+                      const LineSource& joined_lines, std::size_t lines_written) {
     // Loaded elements go out as the bytes they were read from, so they come back exactly.
     if (all_elements) {
-        // Lines that follow each other in the file go out in one piece.
-        const std::span<const std::byte> file = tables.bytes.span();
-        std::size_t from = 0;
-        std::size_t to = 0;
-        for (const LineRecord& line : tables.lines) {
-            if (line.absorbed()) {
-                continue;
-            }
-            const auto begin = static_cast<std::size_t>(line.file_position() - 1);
-            if (begin != to) {
-                if (to > from) {
-                    out.write(file.subspan(from, to - from));
-                }
-                from = begin;
-            }
-            to = begin + static_cast<std::size_t>(line.length());
+        LoadedLinesWriter loaded(out, tables, false);
+        for (std::size_t k = lines_written; k < tables.lines.size(); ++k) {
+            loaded.add(k);
         }
-        if (to > from) {
-            out.write(file.subspan(from, to - from));
-        }
+        loaded.flush();
     }
     if (joined_lines) {
         joined_lines([&out](const RunLine& line) { write_line(out, line); });

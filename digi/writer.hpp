@@ -16,6 +16,14 @@ class ByteSink {
 public:
     virtual ~ByteSink() = default;
     virtual void write(std::span<const std::byte> bytes) = 0;
+    /// Appends `pieces` one after another. A sink may take them straight from where they are,
+    /// on the calling thread, instead of copying them through a buffer of its own: that pays
+    /// on a thread with nothing else to do.
+    virtual void write_in_place(std::span<const std::span<const std::byte>> pieces) {
+        for (const std::span<const std::byte> piece : pieces) {
+            write(piece);
+        }
+    }
 
     /// Appends the `size` bytes that fill(std::byte* at) makes at `at`. A sink with a buffer
     /// lends room in it, so they are made where they are kept instead of being copied there;
@@ -178,10 +186,71 @@ void write_line(ByteSink& out, const RunLine& line);
 using RunLineVisitor = std::function<void(const RunLine&)>;
 using LineSource = std::function<void(const RunLineVisitor&)>;
 
+/// Appends live loaded lines, in table order, as their own bytes: lines that follow each
+/// other in the file go in one piece. `in_place`, pieces go to the sink many at a time, by
+/// ByteSink::write_in_place.
+class LoadedLinesWriter {
+public:
+    LoadedLinesWriter(ByteSink& out, const ElementTables& tables, bool in_place)
+        : m_out(out), m_tables(tables), m_in_place(in_place) {}
+
+    /// Appends line `k` unless a join absorbed it. Lines come in table order.
+    void add(std::size_t k) {
+        const LineRecord& line = m_tables.lines.at(k);
+        if (line.absorbed()) {
+            return;
+        }
+        const auto begin = static_cast<std::size_t>(line.file_position() - 1);
+        if (begin != m_to) {
+            end_piece();
+            m_from = begin;
+        }
+        m_to = begin + static_cast<std::size_t>(line.length());
+    }
+    /// Appends what is still held. Precondition before the sink is written otherwise.
+    void flush() {
+        end_piece();
+        put_pieces();
+    }
+
+private:
+    static constexpr std::size_t pieces_at_a_time = 1024;
+
+    void end_piece() {
+        if (m_to > m_from) {
+            const std::span<const std::byte> piece =
+                m_tables.bytes.span().subspan(m_from, m_to - m_from);
+            if (!m_in_place) {
+                m_out.write(piece);
+            } else {
+                m_pieces.push_back(piece);
+                if (m_pieces.size() == pieces_at_a_time) {
+                    put_pieces();
+                }
+            }
+        }
+        m_from = m_to;
+    }
+    void put_pieces() {
+        if (!m_pieces.empty()) {
+            m_out.write_in_place(m_pieces);
+            m_pieces.clear();
+        }
+    }
+
+    ByteSink& m_out;
+    const ElementTables& m_tables;
+    bool m_in_place;
+    std::vector<std::span<const std::byte>> m_pieces;
+    std::size_t m_from = 0;
+    std::size_t m_to = 0;
+};
+
 /// Writes the result of a run: with `all_elements`, every live loaded line in table order,
 /// then the joined lines, then every text; otherwise the joined lines alone.
-/// `joined_lines` hands over the live joined lines in the order they were made.
+/// `joined_lines` hands over the live joined lines in the order they were made. The first
+/// `lines_written` loaded lines are already in `out` (written while the node loop ran).
 void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_elements,
-                      const LineSource& joined_lines);
+                      const LineSource& joined_lines, std::size_t lines_written = 0);
 
 } // namespace tarvel::digi

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -9,9 +10,11 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <sys/uio.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "common/errors.hpp"
 
@@ -69,6 +72,39 @@ int write_all(int fd, std::span<const std::byte> bytes) {
             return errno;
         }
         done += static_cast<std::size_t>(put);
+    }
+    return 0;
+}
+
+/// Writes all of `pieces` to `fd`, one after another; returns the errno of a failure, or 0.
+int write_all(int fd, std::span<const std::span<const std::byte>> pieces) {
+    std::vector<iovec> vectors;
+    vectors.reserve(std::min<std::size_t>(pieces.size(), IOV_MAX));
+    while (!pieces.empty()) {
+        vectors.clear();
+        for (const std::span<const std::byte> piece :
+             pieces.first(std::min<std::size_t>(pieces.size(), IOV_MAX))) {
+            vectors.push_back(iovec{const_cast<std::byte*>(piece.data()), piece.size()});
+        }
+        ssize_t put = ::writev(fd, vectors.data(), static_cast<int>(vectors.size()));
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        // Whole pieces written are done; a piece written in part goes on alone.
+        auto left = static_cast<std::size_t>(put);
+        while (!pieces.empty() && left >= pieces.front().size()) {
+            left -= pieces.front().size();
+            pieces = pieces.subspan(1);
+        }
+        if (left > 0) {
+            if (const int error = write_all(fd, pieces.front().subspan(left)); error != 0) {
+                return error;
+            }
+            pieces = pieces.subspan(1);
+        }
     }
     return 0;
 }
@@ -361,6 +397,15 @@ void AtomicOutputFile::write(std::span<const std::byte> bytes) {
         std::memcpy(room().data(), bytes.data(), taken);
         m_filled += taken;
         bytes = bytes.subspan(taken);
+    }
+}
+
+void AtomicOutputFile::write_in_place(std::span<const std::span<const std::byte>> pieces) {
+    // What was handed over before goes first.
+    flush();
+    drain();
+    if (const int error = write_all(m_fd, pieces); error != 0) {
+        fail("no se puede escribir", error);
     }
 }
 

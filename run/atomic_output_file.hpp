@@ -41,6 +41,9 @@ public:
 
     /// Buffered; throws FileError naming the target when the disk refuses the bytes.
     void write(std::span<const std::byte> bytes) override;
+    /// Written on the calling thread straight from where the pieces are, after what was written
+    /// before; throws FileError as write does.
+    void write_in_place(std::span<const std::span<const std::byte>> pieces) override;
     /// Makes the temporary complete and durable under its own name: flushed, with the
     /// replaced file's permissions, synced and closed. Throws FileError.
     void finish();

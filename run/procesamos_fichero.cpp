@@ -20,6 +20,7 @@
 #include "run/atomic_output_file.hpp"
 #include "run/error_file.hpp"
 #include "run/file_identity.hpp"
+#include "run/lines_beside_loop.hpp"
 #include "run/outputs.hpp"
 #include "run/work_in_progress.hpp"
 
@@ -98,15 +99,19 @@ void fail_if_changed(const digi::ElementTables& tables) {
 /// Nodes from which the near misses are worth a thread of their own.
 constexpr std::int32_t near_misses_apart_from = 1 << 16;
 
-/// A sheet read and worked out in memory, nothing written yet.
+/// A sheet read and worked out in memory, with none or some of its output written.
 struct Analysed {
     digi::ElementTables tables;
     analysis::AnalysisResult result;
+    /// Loaded lines whose part of the output was written while the node loop ran.
+    std::size_t lines_written = 0;
 };
 
 /// Reads the codes file and the sheet and runs the node analysis: the steps that may fail on
-/// what the run reads, all before anything on disk changes.
-Analysed analyse(const RunSettings& settings) {
+/// what the run reads, all before anything on disk changes. On a large sheet, once it is read,
+/// `open_output` may give where its live loaded lines are written while the node loop runs.
+Analysed analyse(const RunSettings& settings,
+                 const std::function<digi::ByteSink*()>& open_output = {}) {
     const std::shared_ptr<const CodesRead> codes = codes_of(settings);
     stop_if_asked(settings);
     // The places of the sheet's first lines are numbered while the rest is still being read.
@@ -119,16 +124,41 @@ Analysed analyse(const RunSettings& settings) {
             analysis::CreamosNodos(sheet.tables, step_progress(settings, Stage::nodes), early);
         stop_if_asked(settings);
         // The near misses read only what the node loop leaves as it is, so on a large sheet they
-        // are sought on a second thread while the loop runs.
+        // are sought on a second thread while the loop runs. That thread then writes the live
+        // loaded lines the loop has passed, which come first in the output.
         const double tolerance = tolerance_in_file_units(settings);
+        std::promise<analysis::NearPairs> near_promise;
         std::future<analysis::NearPairs> near_pairs;
+        LoopPassage loop;
+        std::future<std::size_t> beside;
+        // Whatever ends the loop, the thread beside it reads and writes no more after this.
+        struct Abandon {
+            LoopPassage& loop;
+            std::future<std::size_t>& beside;
+            ~Abandon() {
+                if (beside.valid()) {
+                    loop.abandon();
+                    beside.wait();
+                }
+            }
+        } abandon{loop, beside};
         if (nodes.node_count() >= near_misses_apart_from) {
+            digi::ByteSink* const out = open_output ? open_output() : nullptr;
+            near_pairs = near_promise.get_future();
             try {
-                near_pairs = std::async(std::launch::async, [&nodes, tolerance] {
-                    return analysis::gather_near_pairs(nodes, tolerance);
+                beside = std::async(std::launch::async, [&, out] {
+                    try {
+                        near_promise.set_value(analysis::gather_near_pairs(nodes, tolerance));
+                    } catch (...) {
+                        near_promise.set_exception(std::current_exception());
+                        return std::size_t{0};
+                    }
+                    return out != nullptr ? write_passed_lines(*out, sheet.tables, nodes, loop)
+                                          : std::size_t{0};
                 });
             } catch (const std::system_error&) {
-                // No thread to be had: they are sought after the loop instead.
+                // No thread to be had: the near misses are sought after the loop instead.
+                near_pairs = {};
             }
         }
         // The search holds every place, sorted, until it ends, and the loop's records grow to
@@ -139,15 +169,20 @@ Analysed analyse(const RunSettings& settings) {
             if (near_pairs.valid() && done >= total / 4 * 3) {
                 near_pairs.wait();
             }
+            loop.pass(done);
             if (joins_progress) {
                 joins_progress(done, total);
             }
         };
         sheet.result = analysis::EliminamosNodos(sheet.tables, nodes,
                                                  codes ? &codes->get() : nullptr, loop_progress);
+        loop.pass(nodes.node_count());
         sheet.result.findings.near_misses = analysis::describe_near_misses(
             sheet.tables, nodes,
             near_pairs.valid() ? near_pairs.get() : analysis::gather_near_pairs(nodes, tolerance));
+        if (beside.valid()) {
+            sheet.lines_written = beside.get();
+        }
         stop_if_asked(settings);
     } catch (const Cancelled&) {
         early.stop(); // it reads the tables, which go with the sheet
@@ -190,19 +225,24 @@ RunSummary summarise(const RunSettings& settings, const std::vector<PlannedOutpu
 /// Writes every planned output that has something to hold (the error file only with
 /// direction errors), each complete and synced before any replaces its target, so a failure
 /// while writing leaves every older file as it was.
+/// `sheet_file`, when given, is the sheet's output opened before, holding its first
+/// `lines_written` loaded lines.
 void write_outputs(const RunSettings& settings, const std::vector<PlannedOutput>& outputs,
-                   const digi::ElementTables& tables, const analysis::AnalysisResult& result) {
+                   const digi::ElementTables& tables, const analysis::AnalysisResult& result,
+                   std::unique_ptr<AtomicOutputFile> sheet_file, std::size_t lines_written) {
     std::vector<std::unique_ptr<AtomicOutputFile>> files;
     for (const PlannedOutput& output : outputs) {
         switch (output.role) {
         case OutputRole::sheet:
-            files.push_back(std::make_unique<AtomicOutputFile>(output.target));
+            files.push_back(sheet_file ? std::move(sheet_file)
+                                       : std::make_unique<AtomicOutputFile>(output.target));
             if (settings.progress) {
                 settings.progress(Stage::writing, 0, result.joined.live_count());
             }
             digi::EscribimosSalida(*files.back(), tables, settings.all_elements,
                                    watched(analysis::joined_line_source(tables, result.joined),
-                                           settings, result.joined.live_count()));
+                                           settings, result.joined.live_count()),
+                                   lines_written);
             break;
         case OutputRole::errors:
             // Without direction errors an older error file is left alone.
@@ -271,14 +311,24 @@ RunSummary ProcesamosFichero(const RunSettings& settings) {
         file_outputs(settings.input, settings.output, settings.output_folder);
     refuse_overwrites(outputs, {settings.input, settings.codes});
 
-    // Everything is read and worked out in memory first: a codes file that cannot be read
-    // or a malformed input stops the run before any file on disk has changed.
-    Analysed sheet = analyse(settings);
+    // Everything is read first: a codes file that cannot be read or a malformed input stops
+    // the run before any file on disk has changed. On a large sheet, the output's temporary
+    // is then opened, so that the loaded lines it keeps go in while the joins are worked out;
+    // what fails from there on removes it.
+    std::unique_ptr<AtomicOutputFile> sheet_file;
+    const auto open_sheet_file = [&]() -> digi::ByteSink* {
+        if (!settings.all_elements) {
+            return nullptr; // the output holds the joined lines alone
+        }
+        sheet_file = std::make_unique<AtomicOutputFile>(target_of(outputs, OutputRole::sheet));
+        return sheet_file.get();
+    };
+    Analysed sheet = analyse(settings, open_sheet_file);
     digi::ElementTables& tables = sheet.tables;
     analysis::AnalysisResult& result = sheet.result;
 
     RunSummary summary = summarise(settings, outputs, tables, result);
-    write_outputs(settings, outputs, tables, result);
+    write_outputs(settings, outputs, tables, result, std::move(sheet_file), sheet.lines_written);
     // Without codes the output may have taken the error file's name.
     summary.older_error_file = result.error_points.empty() &&
                                regular_file_exists(summary.error_file) &&

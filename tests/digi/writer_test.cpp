@@ -175,6 +175,16 @@ TEST(EscribimosSalida, SpansAndMergedCopiesGiveTheVertexRuleAndTheLinesExactly) 
         MemorySink out;
         EscribimosSalida(out, t, true, {});
         ASSERT_EQ(out.bytes(), expected) << "sheet " << sheet;
+        // The same when the first lines went out before, in pieces taken in place.
+        const auto before = static_cast<std::size_t>(pick(static_cast<int>(t.lines.size()) + 1));
+        MemorySink in_turn;
+        LoadedLinesWriter first_lines(in_turn, t, true);
+        for (std::size_t k = 0; k < before; ++k) {
+            first_lines.add(k);
+        }
+        first_lines.flush();
+        EscribimosSalida(in_turn, t, true, {}, before);
+        ASSERT_EQ(in_turn.bytes(), expected) << "sheet " << sheet << ", " << before << " before";
     }
 }
 

@@ -64,7 +64,16 @@ TEST(AtomicOutputFile, WritesLargerThanItsBufferArriveInOrder) {
                                          ? (std::size_t{1} << 20) + 13
                                          : static_cast<std::size_t>(1000 + i * 9700);
             const std::string piece(size, static_cast<char>('a' + i % 26));
-            if (i % 2 == 0) {
+            if (i % 5 == 4) {
+                // Taken in place, in pieces of up to 200 bytes: more than one call takes.
+                const std::vector<std::byte> whole = bytes_of(piece);
+                std::vector<std::span<const std::byte>> pieces;
+                for (std::size_t at = 0; at < size; at += 1 + at % 200) {
+                    pieces.push_back(
+                        std::span(whole).subspan(at, std::min(1 + at % 200, size - at)));
+                }
+                out.write_in_place(pieces);
+            } else if (i % 2 == 0) {
                 out.write(bytes_of(piece));
             } else {
                 out.write_made(size, [&](std::byte* at) { std::memcpy(at, piece.data(), size); });

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include "analysis/eliminamos_nodos.hpp"
+#include "analysis/line_assembly.hpp"
 #include "analysis/near_misses.hpp"
 #include "analysis/node_table.hpp"
 #include "common/errors.hpp"
 #include "digi/loader.hpp"
+#include "digi/writer.hpp"
 #include "run/sheet_results.hpp"
 #include "tests/run/sample_sheets.hpp"
 #include "tests/run/temp_folder.hpp"
@@ -359,16 +362,24 @@ TEST(ProcesamosFichero, OutputFolderTakesTheDerivedNamesAndKeepsTheRefusals) {
     }
 }
 
+/// Writes a sheet of the generator at `path`, a `shuffled` percentage of its chains' pieces
+/// out of order.
+void write_generated_sheet(const std::filesystem::path& path, std::uint64_t seed,
+                           std::int64_t lines, int shuffled) {
+    digi::MemorySink sheet;
+    testing::LargeSheetOptions options;
+    options.lines = lines;
+    options.shuffle_chain_percent = shuffled;
+    (void)testing::write_large_sheet(seed, options, sheet);
+    write_bytes(path.string(), sheet.bytes());
+}
+
 // On a sheet large enough for the near misses to be sought on a thread beside the node loop,
 // they are exactly those that the plain search finds on the node table as built.
 TEST(ProcesamosFichero, NearMissesSoughtBesideTheNodeLoopAreThoseOfTheTableAsBuilt) {
     TempFolder folder;
     const auto input = folder / "hoja.bin";
-    digi::MemorySink sheet;
-    testing::LargeSheetOptions options;
-    options.lines = 60'000;
-    (void)testing::write_large_sheet(3, options, sheet);
-    write_bytes(input.string(), sheet.bytes());
+    write_generated_sheet(input, 3, 60'000, 30);
 
     RunSettings settings;
     settings.input = input;
@@ -382,6 +393,28 @@ TEST(ProcesamosFichero, NearMissesSoughtBesideTheNodeLoopAreThoseOfTheTableAsBui
         analysis::find_near_misses(tables, nodes, tolerance_in_file_units(settings));
     ASSERT_GE(expected.size(), 10U);
     EXPECT_EQ(results->findings().near_misses, expected);
+}
+
+TEST(ProcesamosFichero, LoadedLinesWrittenWhileTheLoopRunsGiveTheSameOutput) {
+    // A sheet large enough for a thread beside the node loop, its chains' pieces spread out,
+    // so that lines wait for nodes far ahead of them before they are known to stay.
+    TempFolder folder;
+    const auto input = folder / "hoja.bin";
+    write_generated_sheet(input, 5, 90'000, 60);
+
+    digi::ElementTables tables = digi::CargamosFichero(input);
+    analysis::NodeTable nodes = analysis::CreamosNodos(tables);
+    ASSERT_GE(nodes.node_count(), 1 << 16) << "too small for a thread beside the loop";
+    const analysis::AnalysisResult result = analysis::EliminamosNodos(tables, nodes, nullptr);
+    digi::MemorySink expected;
+    digi::EscribimosSalida(expected, tables, true,
+                           analysis::joined_line_source(tables, result.joined));
+
+    RunSettings settings;
+    settings.input = input;
+    settings.all_elements = true;
+    (void)ProcesamosFichero(settings);
+    EXPECT_EQ(read_bytes((folder / "hoja_sal.bin").string()), expected.bytes());
 }
 
 } // namespace
