@@ -66,6 +66,10 @@ public:
     [[nodiscard]] bool is_joined(std::int32_t line) const noexcept { return line >= m_loaded; }
     /// Makes room for `joins` joined lines.
     void reserve(std::int64_t joins) { m_lines.reserve(static_cast<std::size_t>(joins)); }
+    /// Bytes of the room for `joins` joined lines.
+    [[nodiscard]] static std::size_t room_bytes(std::int64_t joins) noexcept {
+        return static_cast<std::size_t>(joins) * sizeof(Record);
+    }
     /// Whether a joined line has been absorbed by a later join.
     [[nodiscard]] bool absorbed(std::int32_t line) const;
     /// Flags a joined line absorbed. Precondition: is_joined(line).

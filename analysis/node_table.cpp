@@ -300,6 +300,14 @@ struct PartPlaces {
     void make_index(std::size_t line_room, std::uint64_t seed) {
         index.emplace(2 * line_room, xs, ys, seed);
     }
+    /// Gives back everything it holds.
+    void clear() {
+        index.reset(); // before the places it holds on to
+        xs = {};
+        ys = {};
+        line_nodes = {};
+        repeating = {};
+    }
     /// Numbers lines `begin` .. `end` - 1, which follow those numbered so far.
     void number(const LineSource& lines, std::size_t begin, std::size_t end,
                 const StepProgress& progress) {
@@ -558,8 +566,10 @@ NodeTable NodeTableBuilder::with_early(const digi::ElementTables& tables,
     state->changed.notify_all();
     // When it got too little done (let go early, out of room on a sheet of short lines, or
     // out of memory), the whole table is numbered in two halves instead.
+    // What it did number is given back first, so that the two halves take its pages.
     if (failed || split < line_total / 3) {
         early.stop();
+        state->part.clear();
         return plain(tables, progress, NodeThreads::automatic);
     }
     PartPlaces second;
@@ -572,6 +582,8 @@ NodeTable NodeTableBuilder::with_early(const digi::ElementTables& tables,
     }
     if (state->failure) {
         // It ran out of memory on its last lines.
+        state->part.clear();
+        second.clear();
         return plain(tables, progress, NodeThreads::automatic);
     }
     if (state->part.line_nodes.size() != split) {

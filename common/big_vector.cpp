@@ -70,12 +70,20 @@ public:
         keep_locked(region);
     }
 
-    void release() noexcept {
+    /// Gives pages back to the system until at most `bytes` are kept, the largest regions
+    /// that fit kept first.
+    void release_beyond(std::size_t bytes) noexcept {
         const std::lock_guard lock(m_mutex);
-        for (const Region& region : m_regions) {
-            ::munmap(region.data, region.length);
+        std::size_t held = 0;
+        for (auto at = m_regions.begin(); at != m_regions.end();) {
+            if (held + at->length <= bytes) {
+                held += at->length;
+                ++at;
+                continue;
+            }
+            ::munmap(at->data, at->length);
+            at = m_regions.erase(at);
         }
-        m_regions.clear();
     }
 
     std::size_t bytes() noexcept {
@@ -155,7 +163,11 @@ void give_back(void* data, std::size_t bytes) noexcept {
 }
 
 void release_kept() noexcept {
-    kept().release();
+    kept().release_beyond(0);
+}
+
+void release_kept_beyond(std::size_t bytes) noexcept {
+    kept().release_beyond(bytes);
 }
 
 std::size_t kept_bytes() noexcept {

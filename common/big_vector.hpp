@@ -26,6 +26,9 @@ inline constexpr std::size_t page = std::size_t{2} << 20;
 void give_back(void* data, std::size_t bytes) noexcept;
 /// Returns every page kept to the system.
 void release_kept() noexcept;
+/// Returns kept pages to the system until at most `bytes` are kept (the largest regions that
+/// fit stay), for tables of that size about to be made.
+void release_kept_beyond(std::size_t bytes) noexcept;
 /// Bytes kept for reuse.
 [[nodiscard]] std::size_t kept_bytes() noexcept;
 } // namespace huge_pages

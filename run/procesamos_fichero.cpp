@@ -174,6 +174,10 @@ Analysed analyse(const RunSettings& settings,
                 joins_progress(done, total);
             }
         };
+        // The loop's one large new table is its joined lines' records. Pages that building the
+        // node table gave back beyond those would be held through the loop for nothing: more
+        // of them when a busy machine left the table to be built in halves after all.
+        huge_pages::release_kept_beyond(analysis::JoinedLines::room_bytes(nodes.two_ended_count()));
         sheet.result = analysis::EliminamosNodos(sheet.tables, nodes,
                                                  codes ? &codes->get() : nullptr, loop_progress);
         loop.pass(nodes.node_count());

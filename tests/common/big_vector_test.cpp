@@ -68,6 +68,35 @@ TEST(HugePages, PagesGivenBackAreTakenAgainWithTheirContent) {
     EXPECT_EQ(huge_pages::kept_bytes(), 0U);
 }
 
+// Pages kept beyond a size go back to the system, the largest regions that fit staying.
+TEST(HugePages, KeptPagesAreTrimmedToASizeLargestRegionsFirst) {
+    huge_pages::release_kept();
+    std::byte* three = take(3 * page);
+    std::byte* two = take(2 * page);
+    std::byte* one = take(page);
+    fill(three, 3 * page, 0x44);
+    fill(one, page, 0x55);
+    huge_pages::give_back(three, 3 * page);
+    huge_pages::give_back(two, 2 * page);
+    huge_pages::give_back(one, page);
+    ASSERT_EQ(huge_pages::kept_bytes(), 6 * page);
+    huge_pages::release_kept_beyond(6 * page);
+    EXPECT_EQ(huge_pages::kept_bytes(), 6 * page);
+    huge_pages::release_kept_beyond(4 * page + 1); // three and one fit, two does not
+    EXPECT_EQ(huge_pages::kept_bytes(), 4 * page);
+    std::byte* again = take(3 * page);
+    EXPECT_EQ(again, three);
+    EXPECT_TRUE(all_equal(again, 3 * page, 0x44));
+    std::byte* last = take(page);
+    EXPECT_EQ(last, one);
+    EXPECT_TRUE(all_equal(last, page, 0x55));
+    EXPECT_EQ(huge_pages::kept_bytes(), 0U);
+    huge_pages::give_back(again, 3 * page);
+    huge_pages::give_back(last, page);
+    huge_pages::release_kept_beyond(page / 2);
+    EXPECT_EQ(huge_pages::kept_bytes(), 0U);
+}
+
 // A region taken for a length that ends inside a huge page does not hold that last page: its
 // kept content is given back to the system (it reads as zero), the whole pages before it keep
 // theirs.
