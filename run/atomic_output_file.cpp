@@ -22,6 +22,8 @@ namespace tarvel::run {
 namespace {
 
 constexpr std::size_t buffer_capacity = std::size_t{1} << 20;
+/// Bytes written in place after which the system is asked to start putting them on the disk.
+constexpr off_t in_place_writeback_step = off_t{2} << 20;
 /// As many links as the kernel follows in one path lookup.
 constexpr int max_link_hops = 40;
 
@@ -406,6 +408,14 @@ void AtomicOutputFile::write_in_place(std::span<const std::span<const std::byte>
     drain();
     if (const int error = write_all(m_fd, pieces); error != 0) {
         fail("no se puede escribir", error);
+    }
+    // As the writer thread does for its buffers: the system is asked to start putting these
+    // bytes on the disk now, some megabytes at a time, so that the sync that ends the file
+    // does not wait for them all. Only a hint; the sync writes whatever it leaves.
+    const off_t at = ::lseek(m_fd, 0, SEEK_CUR);
+    if (at - m_hinted_to >= in_place_writeback_step) {
+        (void)::sync_file_range(m_fd, m_hinted_to, at - m_hinted_to, SYNC_FILE_RANGE_WRITE);
+        m_hinted_to = at;
     }
 }
 

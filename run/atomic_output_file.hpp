@@ -88,6 +88,8 @@ private:
     /// the first write.
     std::unique_ptr<std::byte[]> m_buffer;
     std::size_t m_filled = 0;
+    /// Where the bytes written in place were last handed to the disk's writeback up to.
+    off_t m_hinted_to = 0;
     /// Writes full buffers while the next is filled; made at the first full buffer.
     std::unique_ptr<BackgroundWriter> m_writer;
     bool m_finishing = false;
