@@ -200,11 +200,10 @@ LineSource source_of(const digi::ElementTables& tables) {
 
 /// Looks up the ends of lines `begin` .. `end` - 1 in `places`, in table order and each
 /// line's vertex 1 before its last vertex, adding the places not met before, and records
-/// their nodes in `line_nodes` (line k at k - begin) and in `repeating` those of the lines
-/// that hold a repeated vertex. A line's ends are looked up in three
-/// steps some lines apart, so that the index's memory is read while other lines are looked
-/// up: their slots are fetched, then the places of the nodes in those slots, then the search
-/// runs on what is in the cache.
+/// their nodes in `line_nodes` (line k at k - begin), and in `repeating` the lines that hold
+/// a repeated vertex. A line's ends are looked up in three steps some lines apart, so that the
+/// index's memory is read while other lines are looked up: their slots are fetched, then the
+/// places of the nodes in those slots, then the search runs on what is in the cache.
 void look_up_ends(const LineSource& lines, std::size_t begin, std::size_t end, PlaceIndex& places,
                   NodeTable::LineNodes* line_nodes, std::vector<std::int32_t>& repeating,
                   const StepProgress& progress) {
@@ -565,8 +564,8 @@ NodeTable NodeTableBuilder::with_early(const digi::ElementTables& tables,
     }
     state->changed.notify_all();
     // When it got too little done (let go early, out of room on a sheet of short lines, or
-    // out of memory), the whole table is numbered in two halves instead.
-    // What it did number is given back first, so that the two halves take its pages.
+    // out of memory), the whole table is numbered in two halves instead; what it did number
+    // is given back first, so that the halves take its pages.
     if (failed || split < line_total / 3) {
         early.stop();
         state->part.clear();

@@ -207,7 +207,7 @@ public:
         }
         m_to = begin + static_cast<std::size_t>(line.length());
     }
-    /// Appends what is still held. Precondition before the sink is written otherwise.
+    /// Appends the lines still held; called before anything else is appended to the sink.
     void flush() {
         end_piece();
         put_pieces();
