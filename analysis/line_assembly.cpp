@@ -11,19 +11,27 @@ bool at_place(const digi::Vertex& v, std::int32_t x, std::int32_t y) noexcept {
     return v.x == x && v.y == y;
 }
 
-/// Number of places where a vertex repeats the one before it (X, Y and Z).
-std::int64_t adjacent_repeats(const digi::ElementView& line) {
-    std::int64_t repeats = 0;
+} // namespace
+
+std::int32_t adjacent_repeats(const digi::ElementView& line) {
+    // Every pair compared, without a branch per vertex: repeats are rare, and the threads
+    // that build the node table ask this of every line.
+    std::int32_t repeats = 0;
     const std::int32_t n = line.item_count();
-    for (std::int32_t i = 1; i < n; ++i) {
-        if (std::memcmp(line.item_data(i - 1), line.item_data(i), digi::item_bytes) == 0) {
-            ++repeats;
-        }
+    const std::byte* item = n > 0 ? line.item_data(0) : nullptr;
+    for (std::int32_t i = 1; i < n; ++i, item += digi::item_bytes) {
+        std::uint64_t xy0 = 0;
+        std::uint64_t xy1 = 0;
+        std::uint32_t z0 = 0;
+        std::uint32_t z1 = 0;
+        std::memcpy(&xy0, item, 8);
+        std::memcpy(&z0, item + 8, 4);
+        std::memcpy(&xy1, item + digi::item_bytes, 8);
+        std::memcpy(&z1, item + digi::item_bytes + 8, 4);
+        repeats += static_cast<std::int32_t>((xy0 == xy1) & (z0 == z1));
     }
     return repeats;
 }
-
-} // namespace
 
 JoinLayout lay_out_join(const digi::ElementTables& tables, const JoinedLines& joined,
                         std::int32_t first, std::int32_t second, std::int32_t x, std::int32_t y) {

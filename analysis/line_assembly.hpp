@@ -19,6 +19,9 @@
 
 namespace tarvel::analysis {
 
+/// Number of places in a loaded line where a vertex repeats the one before it (X, Y and Z).
+[[nodiscard]] std::int32_t adjacent_repeats(const digi::ElementView& line);
+
 /// Lays out the join of `first` and `second` at the joining point (x, y). Preconditions:
 /// each line has an end there, they are different, and the second has its other end
 /// elsewhere.

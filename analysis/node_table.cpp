@@ -4,7 +4,6 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
-#include <cstring>
 #include <exception>
 #include <future>
 #include <mutex>
@@ -15,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "analysis/line_assembly.hpp"
 #include "common/errors.hpp"
 
 namespace tarvel::analysis {
@@ -141,28 +141,6 @@ struct LineEnds {
     std::size_t slot1 = 0;
 };
 
-bool has_repeats(const digi::ElementView& line) {
-    const std::int32_t n = line.item_count();
-    if (n < 2) {
-        return false;
-    }
-    // Every pair compared, without a branch per vertex: lines with a repeat are rare.
-    const std::byte* item = line.item_data(0);
-    bool found = false;
-    for (std::int32_t i = 1; i < n; ++i, item += digi::item_bytes) {
-        std::uint64_t xy0 = 0;
-        std::uint64_t xy1 = 0;
-        std::uint32_t z0 = 0;
-        std::uint32_t z1 = 0;
-        std::memcpy(&xy0, item, 8);
-        std::memcpy(&z0, item + 8, 4);
-        std::memcpy(&xy1, item + digi::item_bytes, 8);
-        std::memcpy(&z1, item + digi::item_bytes + 8, 4);
-        found |= (xy0 == xy1) & (z0 == z1);
-    }
-    return found;
-}
-
 LineEnds ends_of(const digi::ElementView& line) {
     LineEnds ends;
     const std::int32_t n = line.item_count();
@@ -171,7 +149,7 @@ LineEnds ends_of(const digi::ElementView& line) {
     }
     // Known here, on the threads that number the places, the node loop and the writer need
     // not look for repeats in the many lines that have none.
-    ends.repeats = has_repeats(line);
+    ends.repeats = adjacent_repeats(line) > 0;
     const digi::Vertex first = line.vertex(0);
     const digi::Vertex last = line.vertex(n - 1);
     // A closed line has no ends to join.

@@ -22,8 +22,18 @@ namespace tarvel::run {
 namespace {
 
 constexpr std::size_t buffer_capacity = std::size_t{1} << 20;
-/// Bytes written in place after which the system is asked to start putting them on the disk.
-constexpr off_t in_place_writeback_step = off_t{2} << 20;
+
+/// Asks the system to start putting what was written to `fd` since `from` up to `to` on the
+/// disk once it is some megabytes, and moves `from` on, so that the sync that ends the file
+/// waits for its last part only instead of all of it. Where the system cannot, nothing is
+/// lost: the sync writes it all.
+void start_writeback(int fd, off_t& from, off_t to) noexcept {
+    constexpr off_t step = off_t{2} << 20;
+    if (to - from >= step) {
+        (void)::sync_file_range(fd, from, to - from, SYNC_FILE_RANGE_WRITE);
+        from = to;
+    }
+}
 /// As many links as the kernel follows in one path lookup.
 constexpr int max_link_hops = 40;
 
@@ -260,7 +270,8 @@ private:
             lock.unlock();
             const int error = write_all(m_fd, {m_pending.get(), m_pending_size});
             if (error == 0) {
-                start_writeback(m_pending_size);
+                m_written += static_cast<off_t>(m_pending_size);
+                start_writeback(m_fd, m_writeback_from, m_written);
             }
             lock.lock();
             m_error = error;
@@ -272,29 +283,15 @@ private:
         }
     }
 
-    /// Asks the system to start putting what was written on the disk, some megabytes at a
-    /// time, so that the sync that ends the file waits for its last part only instead of all of
-    /// it. Where the system cannot, nothing is lost: the sync writes it all.
-    void start_writeback(std::size_t written) noexcept {
-        m_written += written;
-        if (m_written - m_writeback_from >= writeback_step) {
-            (void)::sync_file_range(m_fd, static_cast<off_t>(m_writeback_from),
-                                    static_cast<off_t>(m_written - m_writeback_from),
-                                    SYNC_FILE_RANGE_WRITE);
-            m_writeback_from = m_written;
-        }
-    }
-
     /// Where the next write goes: buffers may have been written before the thread was made.
-    static std::size_t where(int fd) noexcept {
+    static off_t where(int fd) noexcept {
         const off_t at = ::lseek(fd, 0, SEEK_CUR);
-        return at > 0 ? static_cast<std::size_t>(at) : 0;
+        return at > 0 ? at : 0;
     }
 
-    static constexpr std::size_t writeback_step = std::size_t{2} << 20;
     int m_fd;
-    std::size_t m_written = 0;
-    std::size_t m_writeback_from = 0;
+    off_t m_written = 0;
+    off_t m_writeback_from = 0;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::unique_ptr<std::byte[]> m_pending;
@@ -409,14 +406,8 @@ void AtomicOutputFile::write_in_place(std::span<const std::span<const std::byte>
     if (const int error = write_all(m_fd, pieces); error != 0) {
         fail("no se puede escribir", error);
     }
-    // As the writer thread does for its buffers: the system is asked to start putting these
-    // bytes on the disk now, some megabytes at a time, so that the sync that ends the file
-    // does not wait for them all. Only a hint; the sync writes whatever it leaves.
-    const off_t at = ::lseek(m_fd, 0, SEEK_CUR);
-    if (at - m_hinted_to >= in_place_writeback_step) {
-        (void)::sync_file_range(m_fd, m_hinted_to, at - m_hinted_to, SYNC_FILE_RANGE_WRITE);
-        m_hinted_to = at;
-    }
+    // Past the writer thread, which does the same for its buffers.
+    start_writeback(m_fd, m_in_place_writeback_from, ::lseek(m_fd, 0, SEEK_CUR));
 }
 
 std::span<std::byte> AtomicOutputFile::room() {

@@ -88,8 +88,8 @@ private:
     /// the first write.
     std::unique_ptr<std::byte[]> m_buffer;
     std::size_t m_filled = 0;
-    /// Where the bytes written in place were last handed to the disk's writeback up to.
-    off_t m_hinted_to = 0;
+    /// Up to where the bytes written in place were handed to the disk's writeback.
+    off_t m_in_place_writeback_from = 0;
     /// Writes full buffers while the next is filled; made at the first full buffer.
     std::unique_ptr<BackgroundWriter> m_writer;
     bool m_finishing = false;
