@@ -40,21 +40,22 @@ std::int32_t JoinedLines::add(const JoinLayout& layout) {
         throw std::logic_error("JoinedLines: a joined line of " +
                                std::to_string(layout.vertex_count) + " vertices");
     }
-    Record r{};
+    const EndRef first_end = end_ref(layout.first, layout.first_reversed);
+    const EndRef second_end = end_ref(layout.second, !layout.second_reversed);
+    const std::int32_t first_origin = origin(layout.first);
+    const std::int32_t number = line_count();
+    // Filled where it is kept, field by field: a record made aside and copied in was read back
+    // in wider pieces than it was written, which stalled the loop at every join.
+    Record& r = m_lines.emplace_back();
     r.first = layout.first;
     r.second = layout.second;
-    r.start = end_ref(layout.first, layout.first_reversed);
-    r.end = end_ref(layout.second, !layout.second_reversed);
-    if (layout.whole_reversed) {
-        std::swap(r.start, r.end);
-    }
-    r.origin = origin(layout.first);
+    r.start = layout.whole_reversed ? second_end : first_end;
+    r.end = layout.whole_reversed ? first_end : second_end;
+    r.origin = first_origin;
     r.vertex_count = static_cast<std::int16_t>(layout.vertex_count);
     r.flags = static_cast<std::uint8_t>((layout.first_reversed ? first_reversed_flag : 0) |
                                         (layout.second_reversed ? second_reversed_flag : 0) |
                                         (layout.whole_reversed ? whole_reversed_flag : 0));
-    const std::int32_t number = line_count();
-    m_lines.push_back(r);
     ++m_live;
     return number;
 }
