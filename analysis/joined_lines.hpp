@@ -202,7 +202,9 @@ template <typename Visit> void JoinedLines::walk(std::int32_t line, Visit&& visi
         Repeats repeats;
     };
     // Most lines are shallow: their tasks fit on this thread's stack; deep chains spill over.
-    std::array<Task, 64> near{};
+    // Left unset: only tasks pushed are read, and clearing 768 bytes for every line written
+    // took a quarter of the walk.
+    std::array<Task, 64> near;
     std::size_t depth = 0;
     std::vector<Task> far;
     const auto push = [&](const Task& task) {
