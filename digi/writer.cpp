@@ -81,17 +81,23 @@ void write_line(ByteSink& out, const RunLine& line) {
             // The extent is taken from the vertices just placed, still in the cache, rather than
             // in a pass of its own over the loaded lines: that pass was the first to touch their
             // bytes.
-            ElementBlock block = line.block;
+            // Values 7 to 9 as they stand; the extent, worked out in registers, is stored over
+            // values 1 to 6 a value at a time: put together in a block in memory and copied, it
+            // was read back in wider pieces than it was written, which stalled every line.
+            encode_block(line.block, p + header_bytes);
             if (vertex_count > 0) {
+                ElementBlock extent;
                 extent_step_over(
                     [&](const auto& at) {
                         for (const std::byte* item = items; item != item_out; item += item_bytes) {
                             at(decode_vertex(item));
                         }
                     },
-                    block);
+                    extent);
+                for (std::size_t k = 0; k < 6; ++k) {
+                    store_i32(p + header_bytes + 4 * k, extent.values[k]);
+                }
             }
-            encode_block(block, p + header_bytes);
             if (!attributes.empty()) {
                 std::memcpy(item_out, attributes.data(), attributes.size());
             }
