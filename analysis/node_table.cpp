@@ -190,6 +190,9 @@ void look_up_ends(const LineSource& lines, std::size_t begin, std::size_t end, P
     std::array<LineEnds, ahead> coming{};
     const auto fetch_slots = [&](std::size_t k) {
         LineEnds& ends = coming[k % ahead];
+        // Lines follow each other in the file: the lines some way on are asked for now.
+        digi::read_ahead(lines.bytes,
+                         static_cast<std::size_t>(lines.records[k].file_position() - 1));
         ends = ends_of(lines.line(k));
         if (ends.repeats) {
             repeating.push_back(static_cast<std::int32_t>(k)); // lines come in table order

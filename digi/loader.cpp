@@ -64,6 +64,7 @@ template <typename Visit>
 void walk_elements(std::span<const std::byte> bytes, const std::string& file_name, Visit visit) {
     std::size_t offset = 0;
     while (offset + 1 < bytes.size()) {
+        read_ahead(bytes, offset);
         const std::int64_t length = checked_length(bytes, offset, file_name);
         visit(offset, length);
         offset += static_cast<std::size_t>(length);
