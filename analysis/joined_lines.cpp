@@ -2,7 +2,6 @@
 
 #include <stdexcept>
 #include <string>
-#include <utility>
 
 namespace tarvel::analysis {
 JoinedLines::JoinedLines(std::int32_t loaded_line_count,

@@ -15,6 +15,8 @@ constexpr std::size_t block_bytes = 36;
 constexpr std::size_t item_bytes = 12;
 constexpr std::size_t attribute_record_bytes = 12;
 constexpr std::size_t block_values = 9;
+/// The first six further values: the extent (least X, Y, Z, then greatest X, Y, Z).
+constexpr std::size_t extent_values = 6;
 
 /// Offsets inside the header.
 constexpr std::size_t type_code_offset = 0;

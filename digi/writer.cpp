@@ -80,10 +80,10 @@ void write_line(ByteSink& out, const RunLine& line) {
             }
             // The extent is taken from the vertices just placed, still in the cache, rather than
             // in a pass of its own over the loaded lines: that pass was the first to touch their
-            // bytes.
-            // Values 7 to 9 as they stand; the extent, worked out in registers, is stored over
-            // values 1 to 6 a value at a time: put together in a block in memory and copied, it
-            // was read back in wider pieces than it was written, which stalled every line.
+            // bytes. The block goes in as it stands and the extent, worked out in registers, is
+            // stored over its values 1 to 6 a value at a time: put together in a copy of the
+            // block and encoded whole, it was read back in wider pieces than it was written,
+            // which stalled every line.
             encode_block(line.block, p + header_bytes);
             if (vertex_count > 0) {
                 ElementBlock extent;
@@ -94,7 +94,7 @@ void write_line(ByteSink& out, const RunLine& line) {
                         }
                     },
                     extent);
-                for (std::size_t k = 0; k < 6; ++k) {
+                for (std::size_t k = 0; k < extent_values; ++k) {
                     store_i32(p + header_bytes + 4 * k, extent.values[k]);
                 }
             }
