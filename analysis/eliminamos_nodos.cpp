@@ -1,6 +1,7 @@
 #include "analysis/eliminamos_nodos.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -11,12 +12,23 @@
 namespace tarvel::analysis {
 namespace {
 
+/// The 7 bytes of a line's feature code as one number, so that two codes are compared in one
+/// step: the node loop compares the codes of every pair of lines it meets.
+std::uint64_t code_key(const digi::ElementView& line) {
+    // Eight bytes from the code on still lie in the header, which every element holds whole.
+    std::uint64_t key = 0;
+    std::memcpy(&key, line.bytes().data() + digi::feature_code_offset, sizeof key);
+    if constexpr (std::endian::native == std::endian::little) {
+        return key & 0x00FF'FFFF'FFFF'FFFFU;
+    } else {
+        return key & 0xFFFF'FFFF'FFFF'FF00U;
+    }
+}
+
 /// Same feature code (all 7 bytes as stored), same attribute count and the same attribute
 /// records (tag, value and all 6 text bytes, which together are the record's 12 bytes).
 bool same_kind(const digi::ElementView& a, const digi::ElementView& b) {
-    // Compared as memory: std::equal on std::byte goes a byte at a time.
-    if (std::memcmp(a.bytes().data() + digi::feature_code_offset,
-                    b.bytes().data() + digi::feature_code_offset, 7) != 0) {
+    if (code_key(a) != code_key(b)) {
         return false;
     }
     if (a.attribute_count() != b.attribute_count()) {
@@ -62,14 +74,17 @@ public:
             pass_over_ring(first);
             return;
         }
-        if (!same_kind(origin_of(first), origin_of(second))) {
+        // Each line's origin, ends and count are read here once for every step below.
+        const LineOutline a = joined().outline(m_tables, first);
+        const LineOutline b = joined().outline(m_tables, second);
+        if (!same_kind(a.origin_view, b.origin_view)) {
             return;
         }
-        if (against_each_other(first, second)) {
+        if (against_each_other(a, b)) {
             mark_direction_error(first, second);
             return;
         }
-        const JoinLayout layout = lay_out_join(m_tables, joined(), first, second, m_x, m_y);
+        const JoinLayout layout = lay_out_join(joined(), a, b, m_x, m_y);
         if (layout.vertex_count > digi::max_item_count) {
             pass_over_vertex_limit(first, second, layout.vertex_count);
             return;
@@ -80,10 +95,6 @@ public:
 private:
     JoinedLines& joined() { return m_result.joined; }
 
-    digi::ElementView origin_of(std::int32_t line) {
-        return m_tables.line(static_cast<std::size_t>(joined().origin(line)));
-    }
-
     /// The end of `line` at the node in hand.
     LineEnd end_here(std::int32_t line) {
         const digi::Vertex start = joined().start_vertex(m_tables, line);
@@ -93,32 +104,27 @@ private:
     }
 
     /// Both lines have a direction and do not run head to tail.
-    bool against_each_other(std::int32_t first, std::int32_t second) {
+    bool against_each_other(const LineOutline& first, const LineOutline& second) {
         if (!m_direction) {
             return false;
         }
-        const auto code_bytes = origin_of(first).bytes().subspan(digi::feature_code_offset, 7);
-        const digi::Vertex first_start = joined().start_vertex(m_tables, first);
-        const digi::Vertex first_end = joined().end_vertex(m_tables, first);
-        const digi::Vertex second_start = joined().start_vertex(m_tables, second);
-        const digi::Vertex second_end = joined().end_vertex(m_tables, second);
         // Neighbouring nodes mostly hold lines of one code: its lookup is kept for the next
         // node of the same code, and the head-to-tail test made as SiguenSentido makes it.
-        if (m_last_code &&
-            std::memcmp(code_bytes.data(), m_last_code->data(), m_last_code->size()) == 0) {
+        const std::uint64_t key = code_key(first.origin_view);
+        if (m_last_code && *m_last_code == key) {
             const bool head_to_tail =
-                (first_start.x == second_end.x && first_start.y == second_end.y) ||
-                (first_end.x == second_start.x && first_end.y == second_start.y);
+                (first.start.x == second.end.x && first.start.y == second.end.y) ||
+                (first.end.x == second.start.x && first.end.y == second.start.y);
             return m_last_has_direction && !head_to_tail;
         }
+        const auto code_bytes = first.origin_view.bytes().subspan(digi::feature_code_offset,
+                                                                  digi::FeatureCode{}.size());
         std::string codigo(code_bytes.size(), '\0');
         std::transform(code_bytes.begin(), code_bytes.end(), codigo.begin(),
                        [](std::byte b) { return static_cast<char>(b); });
         const bool head_to_tail =
-            m_direction->SiguenSentido(codigo, first_start, first_end, second_start, second_end);
-        m_last_code.emplace();
-        std::transform(code_bytes.begin(), code_bytes.end(), m_last_code->begin(),
-                       [](std::byte b) { return static_cast<char>(b); });
+            m_direction->SiguenSentido(codigo, first.start, first.end, second.start, second.end);
+        m_last_code = key;
         m_last_has_direction = m_direction->ConSentido();
         return !head_to_tail && m_direction->ConSentido();
     }
@@ -173,7 +179,7 @@ private:
     NodeTable& m_nodes;
     AnalysisResult& m_result;
     std::optional<CodesWithDirection> m_direction;
-    std::optional<digi::FeatureCode> m_last_code;
+    std::optional<std::uint64_t> m_last_code; ///< code_key of the code looked up last
     bool m_last_has_direction = false;
     std::int32_t m_x = 0;
     std::int32_t m_y = 0;

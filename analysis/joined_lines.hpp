@@ -28,6 +28,17 @@ enum class Repeats : std::uint8_t {
     dropped, ///< every vertex equal (X, Y and Z) to the one placed last is dropped
 };
 
+/// What the node loop asks of a line at a node, read together once: the loaded line it takes
+/// its code and attributes from, its end vertices and its vertex count.
+struct LineOutline {
+    std::int32_t line = 0;
+    std::int32_t origin = 0;
+    digi::ElementView origin_view;
+    digi::Vertex start;
+    digi::Vertex end;
+    std::int32_t vertex_count = 0;
+};
+
 /// How a join lays out its two lines at the joining point.
 struct JoinLayout {
     std::int32_t first = 0;        ///< the first line: header, attributes and further values
@@ -107,6 +118,24 @@ public:
     /// the line carries: itself when loaded, the first line of the first join otherwise.
     [[nodiscard, gnu::always_inline]] std::int32_t origin(std::int32_t line) const {
         return is_joined(line) ? record(line).origin : line;
+    }
+
+    /// The line's origin, end vertices and vertex count. Precondition: it has at least one
+    /// vertex.
+    [[nodiscard, gnu::always_inline]] LineOutline outline(const digi::ElementTables& tables,
+                                                          std::int32_t line) const {
+        if (is_joined(line)) {
+            const Record& r = record(line);
+            return LineOutline{line,
+                               r.origin,
+                               tables.line(static_cast<std::size_t>(r.origin)),
+                               vertex_at(tables, r.start),
+                               vertex_at(tables, r.end),
+                               r.vertex_count};
+        }
+        const digi::ElementView view = tables.line(static_cast<std::size_t>(line));
+        const std::int32_t count = view.item_count();
+        return LineOutline{line, line, view, view.vertex(0), view.vertex(count - 1), count};
     }
 
     /// Whether loaded line `line` may hold a vertex equal to the one before it: false only

@@ -35,32 +35,30 @@ std::int32_t adjacent_repeats(const digi::ElementView& line) {
 
 JoinLayout lay_out_join(const digi::ElementTables& tables, const JoinedLines& joined,
                         std::int32_t first, std::int32_t second, std::int32_t x, std::int32_t y) {
+    return lay_out_join(joined, joined.outline(tables, first), joined.outline(tables, second), x,
+                        y);
+}
+
+JoinLayout lay_out_join(const JoinedLines& joined, const LineOutline& first,
+                        const LineOutline& second, std::int32_t x, std::int32_t y) {
     JoinLayout layout;
-    layout.first = first;
-    layout.second = second;
-    const digi::Vertex first_start = joined.start_vertex(tables, first);
-    const digi::Vertex second_start = joined.start_vertex(tables, second);
-    layout.first_reversed = at_place(first_start, x, y);
-    layout.second_reversed = !at_place(second_start, x, y);
+    layout.first = first.line;
+    layout.second = second.line;
+    layout.first_reversed = at_place(first.start, x, y);
+    layout.second_reversed = !at_place(second.start, x, y);
     layout.whole_reversed = layout.first_reversed && layout.second_reversed;
 
     // The count the repeat rules give: F goes in whole; of S, a vertex is dropped exactly where
     // it repeats the vertex before it in S, or, for its first vertex, F's copy of the joining
     // point. A joined line's own repeats are those of the loaded line it starts from (its
     // origin): the second line of a join never brings any, and turning a list round keeps them.
-    const digi::Vertex joining =
-        layout.first_reversed ? first_start : joined.end_vertex(tables, first);
-    const digi::Vertex second_first =
-        layout.second_reversed ? joined.end_vertex(tables, second) : second_start;
+    const digi::Vertex& joining = layout.first_reversed ? first.start : first.end;
+    const digi::Vertex& second_first = layout.second_reversed ? second.end : second.start;
     layout.first_z = joining.z;
     layout.second_z = second_first.z;
-    const std::int32_t second_origin = joined.origin(second);
     const std::int64_t repeats =
-        joined.may_repeat(second_origin)
-            ? adjacent_repeats(tables.line(static_cast<std::size_t>(second_origin)))
-            : 0;
-    layout.vertex_count = std::int64_t{joined.vertex_count(tables, first)} +
-                          joined.vertex_count(tables, second) - repeats -
+        joined.may_repeat(second.origin) ? adjacent_repeats(second.origin_view) : 0;
+    layout.vertex_count = std::int64_t{first.vertex_count} + second.vertex_count - repeats -
                           (second_first == joining ? 1 : 0);
     return layout;
 }

@@ -29,6 +29,10 @@ namespace tarvel::analysis {
                                       std::int32_t first, std::int32_t second, std::int32_t x,
                                       std::int32_t y);
 
+/// The same, from the two lines' outlines.
+[[nodiscard]] JoinLayout lay_out_join(const JoinedLines& joined, const LineOutline& first,
+                                      const LineOutline& second, std::int32_t x, std::int32_t y);
+
 /// The runs of loaded lines' vertices that make any line, in its running order, into `out`:
 /// the assembly step, as the writer copies it and as assemble_vertices reads it.
 void runs_of(const digi::ElementTables& tables, const JoinedLines& joined, std::int32_t line,

@@ -46,6 +46,7 @@ TEST(EliminamosNodos, DifferentKindsAreNeitherJoinedNorErrors) {
     const Vertices b{{10, 0, 0}, {20, 0, 0}}; // against each other: would be an error
     std::vector<DigiBuilder> inputs;
     inputs.push_back(two_lines(a, b, "RIO", "RIA"));
+    inputs.push_back(two_lines(a, b, "RIO000A", "RIO000B")); // only the seventh byte differs
     DigiBuilder fill; // trailing spaces against NUL bytes: different codes
     fill.line(code("RIO", ' '), a);
     fill.line(code("RIO", '\0'), b);
@@ -112,6 +113,23 @@ TEST(EliminamosNodos, DirectionDecidesBetweenJoinAndError) {
         EXPECT_EQ(result.result.error_points, c.errors) << c.name;
         EXPECT_EQ(result.tables.lines[0].absorbed(), c.joined) << c.name;
     }
+}
+
+TEST(EliminamosNodos, DirectionLookedUpForEachCodeByAllItsBytes) {
+    // Neighbouring nodes of codes that differ in their last byte alone, one with a direction
+    // and one without, in turn: each node is judged by its own code.
+    const CodesList only_the_first{"RIOAAA1"};
+    DigiBuilder b;
+    for (std::int32_t k = 0; k < 3; ++k) {
+        const std::int32_t y = 100 * k;
+        b.line("RIOAAA1", {{10, y, 0}, {0, y, 0}}); // against each other: an error
+        b.line("RIOAAA1", {{10, y, 1}, {20, y, 0}});
+        b.line("RIOAAA2", {{10, y + 50, 0}, {0, y + 50, 0}}); // no direction: joined
+        b.line("RIOAAA2", {{10, y + 50, 0}, {20, y + 50, 0}});
+    }
+    const auto a = analyse(b, &only_the_first);
+    EXPECT_EQ(a.result.joins, 3);
+    EXPECT_EQ(a.result.error_points, (Points{{10, 0, 0}, {10, 100, 0}, {10, 200, 0}}));
 }
 
 TEST(EliminamosNodos, LinesAgainstEachOtherAtBothEndsGiveOneErrorPerNode) {
