@@ -1,6 +1,7 @@
 #include "analysis/eliminamos_nodos.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -108,14 +109,19 @@ private:
         if (!m_direction) {
             return false;
         }
-        // Neighbouring nodes mostly hold lines of one code: its lookup is kept for the next
-        // node of the same code, and the head-to-tail test made as SiguenSentido makes it.
+        // A sheet holds few codes and neighbouring nodes mostly one: whether a code has a
+        // direction is looked up once and kept, and the head-to-tail test made as
+        // SiguenSentido makes it.
         const std::uint64_t key = code_key(first.origin_view);
-        if (m_last_code && *m_last_code == key) {
-            const bool head_to_tail =
-                (first.start.x == second.end.x && first.start.y == second.end.y) ||
-                (first.end.x == second.start.x && first.end.y == second.start.y);
-            return m_last_has_direction && !head_to_tail;
+        for (std::size_t k = 0; k < m_codes_kept; ++k) {
+            const std::size_t at = (m_code_last + k) % m_codes.size();
+            if (m_codes[at].key == key) {
+                m_code_last = at;
+                const bool head_to_tail =
+                    (first.start.x == second.end.x && first.start.y == second.end.y) ||
+                    (first.end.x == second.start.x && first.end.y == second.start.y);
+                return m_codes[at].has_direction && !head_to_tail;
+            }
         }
         const auto code_bytes = first.origin_view.bytes().subspan(digi::feature_code_offset,
                                                                   digi::FeatureCode{}.size());
@@ -124,8 +130,10 @@ private:
                        [](std::byte b) { return static_cast<char>(b); });
         const bool head_to_tail =
             m_direction->SiguenSentido(codigo, first.start, first.end, second.start, second.end);
-        m_last_code = key;
-        m_last_has_direction = m_direction->ConSentido();
+        // Kept in turn: past the table's size the oldest code gives way.
+        m_code_last = m_codes_added++ % m_codes.size();
+        m_codes[m_code_last] = KnownCode{key, m_direction->ConSentido()};
+        m_codes_kept = std::min(m_codes_kept + 1, m_codes.size());
         return !head_to_tail && m_direction->ConSentido();
     }
 
@@ -179,8 +187,15 @@ private:
     NodeTable& m_nodes;
     AnalysisResult& m_result;
     std::optional<CodesWithDirection> m_direction;
-    std::optional<std::uint64_t> m_last_code; ///< code_key of the code looked up last
-    bool m_last_has_direction = false;
+    /// A code looked up (its code_key) and whether its lines have a direction.
+    struct KnownCode {
+        std::uint64_t key = 0;
+        bool has_direction = false;
+    };
+    std::array<KnownCode, 16> m_codes{};
+    std::size_t m_codes_kept = 0;  ///< entries of m_codes in use
+    std::size_t m_codes_added = 0; ///< codes looked up so far
+    std::size_t m_code_last = 0;   ///< the entry found or added last, searched first
     std::int32_t m_x = 0;
     std::int32_t m_y = 0;
 };

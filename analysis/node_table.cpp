@@ -672,26 +672,27 @@ void CambiamosReferencias(NodeTable& nodes, std::int32_t a, std::int32_t b, std:
         throw std::logic_error("CambiamosReferencias: the joined line must be numbered next");
     }
     // Only the nodes that list a or b can hold them; every other node is unchanged, just as
-    // if every node had been searched.
+    // if every node had been searched. Called at every join: the nodes come from the table's
+    // own records of each line, so each node's bounds are checked once, by end_count.
     NodeTable::LineNodes renamed{NodeTable::no_node, NodeTable::no_node};
     std::size_t renamed_count = 0;
-    for (const std::int32_t line : {a, b}) {
-        for (const std::int32_t node : nodes.m_line_nodes.at(NodeTable::index(line))) {
-            if (node == NodeTable::no_node || nodes.end_count(node) <= 0) {
-                continue;
-            }
-            const auto i = NodeTable::index(node);
-            const auto begin = static_cast<std::size_t>(nodes.m_list_start[i]);
-            const auto end = static_cast<std::size_t>(nodes.m_list_start[i + 1]);
-            for (std::size_t e = begin; e < end; ++e) {
-                if (nodes.m_entries[e] == a || nodes.m_entries[e] == b) {
-                    nodes.m_entries[e] = nuevo;
-                    if (renamed_count == renamed.size()) {
-                        throw std::logic_error(
-                            "CambiamosReferencias: a joined line would end at three nodes");
-                    }
-                    renamed[renamed_count++] = node;
+    std::int32_t* const entries = nodes.m_entries.data();
+    const NodeTable::LineNodes of_a = nodes.m_line_nodes.at(NodeTable::index(a));
+    const NodeTable::LineNodes of_b = nodes.m_line_nodes.at(NodeTable::index(b));
+    for (const std::int32_t node : {of_a[0], of_a[1], of_b[0], of_b[1]}) {
+        if (node == NodeTable::no_node || nodes.end_count(node) <= 0) {
+            continue;
+        }
+        const auto i = NodeTable::index(node);
+        const auto end = static_cast<std::size_t>(nodes.m_list_start[i + 1]);
+        for (auto e = static_cast<std::size_t>(nodes.m_list_start[i]); e < end; ++e) {
+            if (entries[e] == a || entries[e] == b) {
+                entries[e] = nuevo;
+                if (renamed_count == renamed.size()) {
+                    throw std::logic_error(
+                        "CambiamosReferencias: a joined line would end at three nodes");
                 }
+                renamed[renamed_count++] = node;
             }
         }
     }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "tests/analysis/analysis_fixture.hpp"
 
@@ -116,20 +118,38 @@ TEST(EliminamosNodos, DirectionDecidesBetweenJoinAndError) {
 }
 
 TEST(EliminamosNodos, DirectionLookedUpForEachCodeByAllItsBytes) {
-    // Neighbouring nodes of codes that differ in their last byte alone, one with a direction
-    // and one without, in turn: each node is judged by its own code.
-    const CodesList only_the_first{"RIOAAA1"};
-    DigiBuilder b;
-    for (std::int32_t k = 0; k < 3; ++k) {
-        const std::int32_t y = 100 * k;
-        b.line("RIOAAA1", {{10, y, 0}, {0, y, 0}}); // against each other: an error
-        b.line("RIOAAA1", {{10, y, 1}, {20, y, 0}});
-        b.line("RIOAAA2", {{10, y + 50, 0}, {0, y + 50, 0}}); // no direction: joined
-        b.line("RIOAAA2", {{10, y + 50, 0}, {20, y + 50, 0}});
+    // Neighbouring nodes of twenty codes, each code met again after the next one, each pair of
+    // lines against each other; the codes differ in their last bytes alone, and every other
+    // one has a direction. Each node is judged by its own code, however many came before.
+    CodesList with_direction;
+    std::vector<std::string> codes;
+    for (int c = 0; c < 20; ++c) {
+        codes.push_back("RIOAA" + std::to_string(10 + c));
+        if (c % 2 == 0) {
+            with_direction.push_back(codes.back());
+        }
     }
-    const auto a = analyse(b, &only_the_first);
-    EXPECT_EQ(a.result.joins, 3);
-    EXPECT_EQ(a.result.error_points, (Points{{10, 0, 0}, {10, 100, 0}, {10, 200, 0}}));
+    std::vector<std::size_t> order{0};
+    for (std::size_t c = 1; c < codes.size(); ++c) {
+        order.push_back(c);
+        order.push_back(c - 1);
+    }
+    DigiBuilder b;
+    Points expected_errors;
+    std::int32_t joins = 0;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const auto y = static_cast<std::int32_t>(100 * k);
+        b.line(codes[order[k]], {{10, y, 0}, {0, y, 0}});
+        b.line(codes[order[k]], {{10, y, 1}, {20, y, 0}});
+        if (order[k] % 2 == 0) {
+            expected_errors.push_back({10, y, 0});
+        } else {
+            ++joins;
+        }
+    }
+    const auto a = analyse(b, &with_direction);
+    EXPECT_EQ(a.result.joins, joins);
+    EXPECT_EQ(a.result.error_points, expected_errors);
 }
 
 TEST(EliminamosNodos, LinesAgainstEachOtherAtBothEndsGiveOneErrorPerNode) {
