@@ -66,12 +66,16 @@ JoinLayout lay_out_join(const JoinedLines& joined, const LineOutline& first,
 void runs_of(const digi::ElementTables& tables, const JoinedLines& joined, std::int32_t line,
              std::vector<digi::VertexRun>& out) {
     out.clear();
+    const std::span<const std::byte> file = tables.bytes.span();
     joined.walk(line, [&](const Piece& piece, Repeats repeats) {
+        const digi::ElementView view = tables.line(static_cast<std::size_t>(piece.line));
+        // Joined lines are written about in the order of their pieces in the sheet, where the
+        // processor's own fetching ahead stops at every page: the bytes a page on are asked for.
+        digi::read_ahead(file, static_cast<std::size_t>(view.bytes().data() - file.data()));
         // In a line without repeats, only a run's first vertex can repeat the one placed
         // before it, which is what a run that drops none but that one does, faster.
-        out.push_back(
-            digi::VertexRun{tables.line(static_cast<std::size_t>(piece.line)), piece.reversed,
-                            repeats == Repeats::dropped && joined.may_repeat(piece.line)});
+        out.push_back(digi::VertexRun{
+            view, piece.reversed, repeats == Repeats::dropped && joined.may_repeat(piece.line)});
     });
 }
 
