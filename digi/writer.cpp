@@ -81,22 +81,27 @@ void write_line(ByteSink& out, const RunLine& line) {
             // The extent is taken from the vertices just placed, still in the cache, rather than
             // in a pass of its own over the loaded lines: that pass was the first to touch their
             // bytes. The block goes in as it stands and the extent, worked out in registers, is
-            // stored over its values 1 to 6 a value at a time: put together in a copy of the
-            // block and encoded whole, it was read back in wider pieces than it was written,
-            // which stalled every line.
+            // stored over its values 1 to 6 straight from them: put together in memory first
+            // and copied, it was read back in wider pieces than it was written, which stalled
+            // every line.
             encode_block(line.block, p + header_bytes);
             if (vertex_count > 0) {
-                ElementBlock extent;
-                extent_step_over(
+                extent_over(
                     [&](const auto& at) {
                         for (const std::byte* item = items; item != item_out; item += item_bytes) {
                             at(decode_vertex(item));
                         }
                     },
-                    extent);
-                for (std::size_t k = 0; k < extent_values; ++k) {
-                    store_i32(p + header_bytes + 4 * k, extent.values[k]);
-                }
+                    [&](std::int32_t min_x, std::int32_t min_y, std::int32_t min_z,
+                        std::int32_t max_x, std::int32_t max_y, std::int32_t max_z) {
+                        std::byte* const extent = p + header_bytes;
+                        store_i32(extent, min_x);
+                        store_i32(extent + 4, min_y);
+                        store_i32(extent + 8, min_z);
+                        store_i32(extent + 12, max_x);
+                        store_i32(extent + 16, max_y);
+                        store_i32(extent + 20, max_z);
+                    });
             }
             if (!attributes.empty()) {
                 std::memcpy(item_out, attributes.data(), attributes.size());

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "digi/definiciones_digi.hpp"
@@ -132,11 +133,11 @@ template <typename Visit> void place_runs(std::span<const VertexRun> runs, Visit
     });
 }
 
-/// The extent step: stores the smallest and largest X, Y and Z of the vertices that
-/// `for_each_vertex(f)` hands to f in values 1 to 6 of `block`, leaving values 7 to 9 as they
-/// are. Precondition: it hands at least one.
-template <typename ForEachVertex>
-void extent_step_over(ForEachVertex&& for_each_vertex, ElementBlock& block) {
+/// The extent step: hands the smallest and largest X, Y and Z of the vertices that
+/// `for_each_vertex(f)` hands to f to store(MinX, MinY, MinZ, MaxX, MaxY, MaxZ), as six values
+/// of their own. Precondition: it hands at least one.
+template <typename ForEachVertex, typename Store>
+void extent_over(ForEachVertex&& for_each_vertex, Store&& store) {
     bool first = true;
     std::int32_t MinX = 0;
     std::int32_t MinY = 0;
@@ -158,12 +159,23 @@ void extent_step_over(ForEachVertex&& for_each_vertex, ElementBlock& block) {
         MaxY = v.y > MaxY ? v.y : MaxY;
         MaxZ = v.z > MaxZ ? v.z : MaxZ;
     });
-    block.values[0] = MinX;
-    block.values[1] = MinY;
-    block.values[2] = MinZ;
-    block.values[3] = MaxX;
-    block.values[4] = MaxY;
-    block.values[5] = MaxZ;
+    store(MinX, MinY, MinZ, MaxX, MaxY, MaxZ);
+}
+
+/// The extent step into values 1 to 6 of `block`, leaving values 7 to 9 as they are.
+/// Precondition: `for_each_vertex` hands at least one vertex.
+template <typename ForEachVertex>
+void extent_step_over(ForEachVertex&& for_each_vertex, ElementBlock& block) {
+    extent_over(std::forward<ForEachVertex>(for_each_vertex),
+                [&](std::int32_t min_x, std::int32_t min_y, std::int32_t min_z, std::int32_t max_x,
+                    std::int32_t max_y, std::int32_t max_z) {
+                    block.values[0] = min_x;
+                    block.values[1] = min_y;
+                    block.values[2] = min_z;
+                    block.values[3] = max_x;
+                    block.values[4] = max_y;
+                    block.values[5] = max_z;
+                });
 }
 
 /// A line made from runs of loaded lines, handed over to be written: the loaded line whose
