@@ -113,8 +113,9 @@ private:
         // direction is looked up once and kept, and the head-to-tail test made as
         // SiguenSentido makes it.
         const std::uint64_t key = code_key(first.origin_view);
+        // The entries in use are the first m_codes_kept, searched from the one used last.
         for (std::size_t k = 0; k < m_codes_kept; ++k) {
-            const std::size_t at = (m_code_last + k) % m_codes.size();
+            const std::size_t at = (m_code_last + k) % m_codes_kept;
             if (m_codes[at].key == key) {
                 m_code_last = at;
                 const bool head_to_tail =
