@@ -113,15 +113,13 @@ private:
         // direction is looked up once and kept, and the head-to-tail test made as
         // SiguenSentido makes it.
         const std::uint64_t key = code_key(first.origin_view);
-        // The entries in use are the first m_codes_kept, searched from the one used last.
-        for (std::size_t k = 0; k < m_codes_kept; ++k) {
-            const std::size_t at = (m_code_last + k) % m_codes_kept;
-            if (m_codes[at].key == key) {
-                m_code_last = at;
+        const std::size_t kept = std::min(m_codes_added, m_codes.size());
+        for (std::size_t k = 0; k < kept; ++k) {
+            if (m_codes[k].key == key) {
                 const bool head_to_tail =
                     (first.start.x == second.end.x && first.start.y == second.end.y) ||
                     (first.end.x == second.start.x && first.end.y == second.start.y);
-                return m_codes[at].has_direction && !head_to_tail;
+                return m_codes[k].has_direction && !head_to_tail;
             }
         }
         const auto code_bytes = first.origin_view.bytes().subspan(digi::feature_code_offset,
@@ -132,9 +130,7 @@ private:
         const bool head_to_tail =
             m_direction->SiguenSentido(codigo, first.start, first.end, second.start, second.end);
         // Kept in turn: past the table's size the oldest code gives way.
-        m_code_last = m_codes_added++ % m_codes.size();
-        m_codes[m_code_last] = KnownCode{key, m_direction->ConSentido()};
-        m_codes_kept = std::min(m_codes_kept + 1, m_codes.size());
+        m_codes[m_codes_added++ % m_codes.size()] = KnownCode{key, m_direction->ConSentido()};
         return !head_to_tail && m_direction->ConSentido();
     }
 
@@ -194,9 +190,7 @@ private:
         bool has_direction = false;
     };
     std::array<KnownCode, 16> m_codes{};
-    std::size_t m_codes_kept = 0;  ///< entries of m_codes in use
-    std::size_t m_codes_added = 0; ///< codes looked up so far
-    std::size_t m_code_last = 0;   ///< the entry found or added last, searched first
+    std::size_t m_codes_added = 0; ///< codes looked up so far; the first ones fill m_codes
     std::int32_t m_x = 0;
     std::int32_t m_y = 0;
 };

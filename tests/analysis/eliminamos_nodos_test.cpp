@@ -118,9 +118,10 @@ TEST(EliminamosNodos, DirectionDecidesBetweenJoinAndError) {
 }
 
 TEST(EliminamosNodos, DirectionLookedUpForEachCodeByAllItsBytes) {
-    // Neighbouring nodes of twenty codes, each code met again after the next one, each pair of
-    // lines against each other; the codes differ in their last bytes alone, and every other
-    // one has a direction. Each node is judged by its own code, however many came before.
+    // Neighbouring nodes of twenty codes, each code met again after the next one and all of
+    // them once more at the end, each pair of lines against each other; the codes differ in
+    // their last bytes alone, and every other one has a direction. Each node is judged by its
+    // own code, however many came before.
     CodesList with_direction;
     std::vector<std::string> codes;
     for (int c = 0; c < 20; ++c) {
@@ -133,6 +134,9 @@ TEST(EliminamosNodos, DirectionLookedUpForEachCodeByAllItsBytes) {
     for (std::size_t c = 1; c < codes.size(); ++c) {
         order.push_back(c);
         order.push_back(c - 1);
+    }
+    for (std::size_t c = 0; c < codes.size(); ++c) {
+        order.push_back(c);
     }
     DigiBuilder b;
     Points expected_errors;
