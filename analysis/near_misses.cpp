@@ -5,6 +5,9 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace tarvel::analysis {
 namespace {
@@ -27,13 +30,9 @@ struct Places {
     std::span<const std::int32_t> ys;
     int shift; ///< rows are 2^shift tall
 
-    [[nodiscard]] std::int64_t x(const Entry& e) const {
-        return xs[static_cast<std::size_t>(e.node())];
+    [[nodiscard]] std::int64_t row(const Entry& e) const {
+        return std::int64_t{ys[static_cast<std::size_t>(e.node())]} >> shift;
     }
-    [[nodiscard]] std::int64_t y(const Entry& e) const {
-        return ys[static_cast<std::size_t>(e.node())];
-    }
-    [[nodiscard]] std::int64_t row(const Entry& e) const { return y(e) >> shift; }
 };
 
 /// The node's place, with the Z of the end of its first line that lies there; `lines` are the
@@ -77,66 +76,76 @@ loaded_lines_at(const NodeTable& nodes, const std::vector<std::array<std::int32_
     return lines;
 }
 
-/// The nodes as entries in order of row, then X. Where there are not many more rows than
-/// nodes (the usual sheet) the rows are counted out and each short row sorted on its own;
-/// otherwise one sort does it all.
-std::vector<Entry> sorted_entries(const NodeTable& nodes, const Places& places) {
+/// The nodes as entries grouped by row, rows in order. Where there are not many more rows than
+/// nodes (the usual sheet) the rows are counted out straight from the node table, and `ends`
+/// tells where each row ends; otherwise one sort does it all and `ends` is empty.
+struct ByRow {
+    std::vector<Entry> entries;
+    std::vector<std::uint32_t> ends; ///< row `low + r` ends at ends[r]
+    std::int64_t low = 0;
+};
+
+ByRow entries_by_row(const NodeTable& nodes, const Places& places) {
     const auto entry = [&](std::size_t i) {
         const auto node = static_cast<std::uint32_t>(i);
         const bool loose = nodes.loose_end(static_cast<std::int32_t>(i));
         return Entry{node | (loose ? 0x8000'0000U : 0U)};
     };
-    const auto by_x = [&](const Entry& a, const Entry& b) { return places.x(a) < places.x(b); };
-    std::vector<Entry> entries(places.xs.size());
-    if (entries.empty()) {
-        return entries;
+    ByRow by;
+    by.entries.resize(places.xs.size());
+    if (by.entries.empty()) {
+        return by;
     }
     const auto [low_y, high_y] = std::minmax_element(places.ys.begin(), places.ys.end());
-    const std::int64_t low = std::int64_t{*low_y} >> places.shift;
-    const std::int64_t rows = (std::int64_t{*high_y} >> places.shift) - low + 1;
-    if (rows > static_cast<std::int64_t>(entries.size()) + 1024) {
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            entries[i] = entry(i);
+    by.low = std::int64_t{*low_y} >> places.shift;
+    const std::int64_t rows = (std::int64_t{*high_y} >> places.shift) - by.low + 1;
+    if (rows > static_cast<std::int64_t>(by.entries.size()) + 1024) {
+        for (std::size_t i = 0; i < by.entries.size(); ++i) {
+            by.entries[i] = entry(i);
         }
-        std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-            return places.row(a) != places.row(b) ? places.row(a) < places.row(b) : by_x(a, b);
-        });
-        return entries;
+        std::sort(by.entries.begin(), by.entries.end(),
+                  [&](const Entry& a, const Entry& b) { return places.row(a) < places.row(b); });
+        return by;
     }
-    // Counted out by row straight from the node table, then each row put in order of X.
-    std::vector<std::uint32_t> next(static_cast<std::size_t>(rows) + 1, 0);
+    std::vector<std::uint32_t>& next = by.ends;
+    next.assign(static_cast<std::size_t>(rows) + 1, 0);
     const auto row_index = [&](std::size_t i) {
-        return static_cast<std::size_t>((std::int64_t{places.ys[i]} >> places.shift) - low);
+        return static_cast<std::size_t>((std::int64_t{places.ys[i]} >> places.shift) - by.low);
     };
-    for (std::size_t i = 0; i < entries.size(); ++i) {
+    for (std::size_t i = 0; i < by.entries.size(); ++i) {
         ++next[row_index(i) + 1];
     }
     for (std::size_t r = 1; r < next.size(); ++r) {
         next[r] += next[r - 1];
     }
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        entries[next[row_index(i)]++] = entry(i);
+    for (std::size_t i = 0; i < by.entries.size(); ++i) {
+        by.entries[next[row_index(i)]++] = entry(i);
     }
-    // Each row now ends where the next begins; short rows are sorted by insertion.
-    std::size_t begin = 0;
-    for (std::size_t r = 0; r + 1 < next.size(); ++r) {
-        const auto first = entries.begin() + static_cast<std::ptrdiff_t>(begin);
-        const auto last = entries.begin() + next[r];
-        begin = next[r];
-        if (last - first > 16) {
-            std::sort(first, last, by_x);
-            continue;
-        }
-        for (auto it = first + (first != last ? 1 : 0); it < last; ++it) {
-            const Entry moved = *it;
-            auto hole = it;
-            for (; hole != first && by_x(moved, *(hole - 1)); --hole) {
-                *hole = *(hole - 1);
-            }
-            *hole = moved;
-        }
+    // Each row now ends where the next one began.
+    next.pop_back();
+    return by;
+}
+
+/// A node of a row with its place, read once from the node table for the row's sweep: sorted
+/// and swept in a buffer of its own, a row's places are not fetched from the table again at
+/// every comparison.
+struct RowPlace {
+    std::int32_t x;
+    std::int32_t y;
+    Entry entry;
+};
+
+/// The places of entries `begin` .. `end` - 1, in order of X (of node number where equal).
+void read_row(const std::vector<Entry>& entries, std::size_t begin, std::size_t end,
+              const Places& places, std::vector<RowPlace>& out) {
+    out.clear();
+    for (std::size_t i = begin; i < end; ++i) {
+        const auto node = static_cast<std::size_t>(entries[i].node());
+        out.push_back(RowPlace{places.xs[node], places.ys[node], entries[i]});
     }
-    return entries;
+    std::sort(out.begin(), out.end(), [](const RowPlace& a, const RowPlace& b) {
+        return a.x != b.x ? a.x < b.x : a.entry.node() < b.entry.node();
+    });
 }
 
 } // namespace
@@ -166,52 +175,79 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
         return found;
     }
     const Places places{nodes.xs(), nodes.ys(), shift};
-    const std::vector<Entry> entries = sorted_entries(nodes, places);
+    const ByRow by = entries_by_row(nodes, places);
+    const std::vector<Entry>& entries = by.entries;
+    const std::size_t total = entries.size();
 
     // A node's near places lie in its own row or the next one (the row before is covered when
     // its nodes look at this one), within the tolerance in X.
     const double squared = tolerance * tolerance;
     const auto limit = static_cast<std::int64_t>(std::floor(tolerance));
     std::vector<NodePair> pairs;
-    const auto consider = [&](const Entry& a, const Entry& b) {
-        if (!a.loose() && !b.loose()) {
+    const auto consider = [&](const RowPlace& a, const RowPlace& b) {
+        if (!a.entry.loose() && !b.entry.loose()) {
             return;
         }
         // Each difference is exact in a double; squared in integers, two differences near
         // 2^32 would pass the 64-bit range.
-        const auto dx = static_cast<double>(places.x(a) - places.x(b));
-        const auto dy = static_cast<double>(places.y(a) - places.y(b));
+        const auto dx = static_cast<double>(std::int64_t{a.x} - b.x);
+        const auto dy = static_cast<double>(std::int64_t{a.y} - b.y);
         if (dx * dx + dy * dy <= squared) {
-            pairs.push_back({std::min(a.node(), b.node()), std::max(a.node(), b.node())});
+            const std::int32_t an = a.entry.node();
+            const std::int32_t bn = b.entry.node();
+            pairs.push_back({std::min(an, bn), std::max(an, bn)});
         }
     };
-    const std::size_t total = entries.size();
-    std::size_t row_start = 0;
-    while (row_start < total) {
-        const std::int64_t here = places.row(entries[row_start]);
-        std::size_t row_end = row_start;
-        while (row_end < total && places.row(entries[row_end]) == here) {
-            ++row_end;
-        }
-        std::size_t next_end = row_end;
-        while (next_end < total && places.row(entries[next_end]) == here + 1) {
-            ++next_end;
-        }
-        std::size_t next = row_end;
-        for (std::size_t p = row_start; p < row_end; ++p) {
-            const Entry& a = entries[p];
-            const std::int64_t x = places.x(a);
-            for (std::size_t q = p + 1; q < row_end && places.x(entries[q]) - x <= limit; ++q) {
-                consider(a, entries[q]);
+    // The row that starts at entry `begin`, and where it ends.
+    std::size_t counted_row = 0;
+    const auto row_from = [&](std::size_t begin) -> std::pair<std::int64_t, std::size_t> {
+        if (!by.ends.empty()) {
+            while (by.ends[counted_row] == begin) {
+                ++counted_row; // an empty row
             }
-            while (next < next_end && places.x(entries[next]) < x - limit) {
+            return {by.low + static_cast<std::int64_t>(counted_row), by.ends[counted_row]};
+        }
+        const std::int64_t row = places.row(entries[begin]);
+        std::size_t end = begin;
+        while (end < total && places.row(entries[end]) == row) {
+            ++end;
+        }
+        return {row, end};
+    };
+    std::vector<RowPlace> here;
+    std::vector<RowPlace> next_row;
+    auto [row, end] = row_from(0);
+    read_row(entries, 0, end, places, here);
+    for (;;) {
+        std::int64_t following = row;
+        std::size_t following_end = end;
+        if (end < total) {
+            std::tie(following, following_end) = row_from(end);
+            read_row(entries, end, following_end, places, next_row);
+        } else {
+            next_row.clear();
+        }
+        const std::size_t above_size = following == row + 1 ? next_row.size() : 0;
+        std::size_t next = 0;
+        for (std::size_t p = 0; p < here.size(); ++p) {
+            const RowPlace& a = here[p];
+            const std::int64_t x = a.x;
+            for (std::size_t q = p + 1; q < here.size() && here[q].x - x <= limit; ++q) {
+                consider(a, here[q]);
+            }
+            while (next < above_size && next_row[next].x < x - limit) {
                 ++next;
             }
-            for (std::size_t q = next; q < next_end && places.x(entries[q]) <= x + limit; ++q) {
-                consider(a, entries[q]);
+            for (std::size_t q = next; q < above_size && next_row[q].x <= x + limit; ++q) {
+                consider(a, next_row[q]);
             }
         }
-        row_start = row_end;
+        if (end >= total) {
+            break;
+        }
+        here.swap(next_row);
+        row = following;
+        end = following_end;
     }
 
     std::sort(pairs.begin(), pairs.end());
