@@ -5,6 +5,9 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <new>
+#include <span>
+#include <sys/mman.h>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -135,17 +138,49 @@ struct RowPlace {
     Entry entry;
 };
 
-/// The places of entries `begin` .. `end` - 1, in order of X (of node number where equal).
-void read_row(const std::vector<Entry>& entries, std::size_t begin, std::size_t end,
-              const Places& places, std::vector<RowPlace>& out) {
-    out.clear();
+/// Room for the places of two rows, mapped apart from the heap. A sheet's rows may hold tens of
+/// thousands of places each; buffers of that size taken from the heap on the search's thread
+/// stay with the allocator after the search, while the node loop's tables grow to the run's
+/// peak. Mapped, they go back to the system when the search ends.
+class RowBuffers {
+public:
+    /// Room for `most` places in each of the two rows. Throws std::bad_alloc.
+    explicit RowBuffers(std::size_t most)
+        : m_most(std::max<std::size_t>(most, 1)), m_bytes(2 * m_most * sizeof(RowPlace)) {
+        void* mapped =
+            ::mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        m_data = static_cast<RowPlace*>(mapped);
+    }
+    ~RowBuffers() { ::munmap(m_data, m_bytes); }
+    RowBuffers(const RowBuffers&) = delete;
+    RowBuffers& operator=(const RowBuffers&) = delete;
+
+    /// Room for row 0 or row 1.
+    [[nodiscard]] RowPlace* row(int which) const noexcept {
+        return m_data + static_cast<std::size_t>(which) * m_most;
+    }
+
+private:
+    std::size_t m_most;
+    std::size_t m_bytes;
+    RowPlace* m_data = nullptr;
+};
+
+/// The places of entries `begin` .. `end` - 1 into `out`, in order of X (of node number where
+/// equal). Returns them.
+std::span<const RowPlace> read_row(const std::vector<Entry>& entries, std::size_t begin,
+                                   std::size_t end, const Places& places, RowPlace* out) {
     for (std::size_t i = begin; i < end; ++i) {
         const auto node = static_cast<std::size_t>(entries[i].node());
-        out.push_back(RowPlace{places.xs[node], places.ys[node], entries[i]});
+        out[i - begin] = RowPlace{places.xs[node], places.ys[node], entries[i]};
     }
-    std::sort(out.begin(), out.end(), [](const RowPlace& a, const RowPlace& b) {
+    std::sort(out, out + (end - begin), [](const RowPlace& a, const RowPlace& b) {
         return a.x != b.x ? a.x < b.x : a.entry.node() < b.entry.node();
     });
+    return {out, end - begin};
 }
 
 } // namespace
@@ -214,18 +249,26 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
         }
         return {row, end};
     };
-    std::vector<RowPlace> here;
-    std::vector<RowPlace> next_row;
+    // Rows are read one after another, each once: a row read as the one above another is
+    // swept next as the row itself.
+    std::size_t most = 0;
+    for (std::size_t begin = 0; begin < total;) {
+        const std::size_t end = row_from(begin).second;
+        most = std::max(most, end - begin);
+        begin = end;
+    }
+    counted_row = 0;
+    const RowBuffers buffers(most);
+    int here_buffer = 0;
     auto [row, end] = row_from(0);
-    read_row(entries, 0, end, places, here);
+    std::span<const RowPlace> here = read_row(entries, 0, end, places, buffers.row(here_buffer));
     for (;;) {
         std::int64_t following = row;
         std::size_t following_end = end;
+        std::span<const RowPlace> next_row;
         if (end < total) {
             std::tie(following, following_end) = row_from(end);
-            read_row(entries, end, following_end, places, next_row);
-        } else {
-            next_row.clear();
+            next_row = read_row(entries, end, following_end, places, buffers.row(1 - here_buffer));
         }
         const std::size_t above_size = following == row + 1 ? next_row.size() : 0;
         std::size_t next = 0;
@@ -245,7 +288,8 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
         if (end >= total) {
             break;
         }
-        here.swap(next_row);
+        here = next_row;
+        here_buffer = 1 - here_buffer;
         row = following;
         end = following_end;
     }
