@@ -104,34 +104,37 @@ private:
                        joined().end_piece(line, !at_start).line};
     }
 
-    /// Both lines have a direction and do not run head to tail.
+    /// Both lines have a direction and do not run head to tail (X and Y of their ends, as
+    /// SiguenSentido tells it).
     bool against_each_other(const LineOutline& first, const LineOutline& second) {
-        if (!m_direction) {
+        if (!m_direction || !has_direction(first.origin_view)) {
             return false;
         }
-        // A sheet holds few codes and neighbouring nodes mostly one: whether a code has a
-        // direction is looked up once and kept, and the head-to-tail test made as
-        // SiguenSentido makes it.
-        const std::uint64_t key = code_key(first.origin_view);
+        const bool head_to_tail =
+            (first.start.x == second.end.x && first.start.y == second.end.y) ||
+            (first.end.x == second.start.x && first.end.y == second.start.y);
+        return !head_to_tail;
+    }
+
+    /// Whether the lines of `origin`'s code have a direction. A sheet holds few codes and
+    /// neighbouring nodes mostly one: each code is looked up in the codes file's list once and
+    /// kept, past the table's size the oldest giving way.
+    bool has_direction(const digi::ElementView& origin) {
+        const std::uint64_t key = code_key(origin);
         const std::size_t kept = std::min(m_codes_added, m_codes.size());
         for (std::size_t k = 0; k < kept; ++k) {
             if (m_codes[k].key == key) {
-                const bool head_to_tail =
-                    (first.start.x == second.end.x && first.start.y == second.end.y) ||
-                    (first.end.x == second.start.x && first.end.y == second.start.y);
-                return m_codes[k].has_direction && !head_to_tail;
+                return m_codes[k].has_direction;
             }
         }
-        const auto code_bytes = first.origin_view.bytes().subspan(digi::feature_code_offset,
-                                                                  digi::FeatureCode{}.size());
+        const auto code_bytes =
+            origin.bytes().subspan(digi::feature_code_offset, digi::FeatureCode{}.size());
         std::string codigo(code_bytes.size(), '\0');
         std::transform(code_bytes.begin(), code_bytes.end(), codigo.begin(),
                        [](std::byte b) { return static_cast<char>(b); });
-        const bool head_to_tail =
-            m_direction->SiguenSentido(codigo, first.start, first.end, second.start, second.end);
-        // Kept in turn: past the table's size the oldest code gives way.
-        m_codes[m_codes_added++ % m_codes.size()] = KnownCode{key, m_direction->ConSentido()};
-        return !head_to_tail && m_direction->ConSentido();
+        const bool has = m_direction->CodigoConSentido(codigo);
+        m_codes[m_codes_added++ % m_codes.size()] = KnownCode{key, has};
+        return has;
     }
 
     NodeFinding finding(const LineEnd& first, const LineEnd& second) const {

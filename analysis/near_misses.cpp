@@ -234,15 +234,11 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
         }
     };
     // The row that starts at entry `begin`, and where it ends.
-    std::size_t counted_row = 0;
     const auto row_from = [&](std::size_t begin) -> std::pair<std::int64_t, std::size_t> {
-        if (!by.ends.empty()) {
-            while (by.ends[counted_row] == begin) {
-                ++counted_row; // an empty row
-            }
-            return {by.low + static_cast<std::int64_t>(counted_row), by.ends[counted_row]};
-        }
         const std::int64_t row = places.row(entries[begin]);
+        if (!by.ends.empty()) {
+            return {row, by.ends[static_cast<std::size_t>(row - by.low)]};
+        }
         std::size_t end = begin;
         while (end < total && places.row(entries[end]) == row) {
             ++end;
@@ -257,7 +253,6 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
         most = std::max(most, end - begin);
         begin = end;
     }
-    counted_row = 0;
     const RowBuffers buffers(most);
     int here_buffer = 0;
     auto [row, end] = row_from(0);
