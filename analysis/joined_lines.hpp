@@ -3,9 +3,11 @@
 // store: the orientation of a join and the assembly of vertices live in line_assembly.hpp.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "common/big_vector.hpp"
@@ -159,7 +161,12 @@ public:
 
     /// Visits every live joined line, in the order made: visit(std::int32_t line).
     template <typename Visit> void for_each_live(Visit&& visit) const {
-        for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        for_each_live(0, m_lines.size(), std::forward<Visit>(visit));
+    }
+    /// The same for the joined lines made `from`-th to before the `to`-th.
+    template <typename Visit>
+    void for_each_live(std::size_t from, std::size_t to, Visit&& visit) const {
+        for (std::size_t i = from; i < std::min(to, m_lines.size()); ++i) {
             if ((m_lines[i].flags & absorbed_flag) == 0) {
                 visit(m_loaded + static_cast<std::int32_t>(i));
             }

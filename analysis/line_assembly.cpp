@@ -122,15 +122,18 @@ digi::LineElement joined_line_element(const digi::ElementTables& tables, const J
 }
 
 digi::LineSource joined_line_source(const digi::ElementTables& tables, const JoinedLines& joined) {
-    return [&tables, &joined](const digi::RunLineVisitor& visit) {
-        std::vector<digi::VertexRun> runs;
-        joined.for_each_live([&](std::int32_t line) {
-            runs_of(tables, joined, line, runs);
-            const digi::ElementView origin =
-                tables.line(static_cast<std::size_t>(joined.origin(line)));
-            visit(digi::RunLine{origin, origin.block(), runs, joined.vertex_count(tables, line)});
-        });
-    };
+    return {
+        static_cast<std::size_t>(joined.size()),
+        [&tables, &joined](std::size_t from, std::size_t to, const digi::RunLineVisitor& visit) {
+            std::vector<digi::VertexRun> runs;
+            joined.for_each_live(from, to, [&](std::int32_t line) {
+                runs_of(tables, joined, line, runs);
+                const digi::ElementView origin =
+                    tables.line(static_cast<std::size_t>(joined.origin(line)));
+                visit(
+                    digi::RunLine{origin, origin.block(), runs, joined.vertex_count(tables, line)});
+            });
+        }};
 }
 
 } // namespace tarvel::analysis

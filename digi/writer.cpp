@@ -1,9 +1,15 @@
 #include "digi/writer.hpp"
 
+#include <algorithm>
 #include <cassert>
+#include <condition_variable>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace tarvel::digi {
 
@@ -37,6 +43,142 @@ void encode_line(ByteSink& out, const ElementHeader& header, const ElementBlock&
         std::memcpy(p, attribute_bytes.data(), attribute_bytes.size());
     }
     out.write(bytes);
+}
+
+/// A sink that keeps what a thread makes of its share of the lines, and lends room in it.
+class ShareSink final : public ByteSink {
+public:
+    void write(std::span<const std::byte> bytes) override {
+        std::memcpy(lend(bytes.size()), bytes.data(), bytes.size());
+        took(bytes.size());
+    }
+    [[nodiscard]] std::span<const std::byte> bytes() const noexcept {
+        return {m_bytes.get(), m_filled};
+    }
+    void clear() noexcept { m_filled = 0; }
+
+private:
+    std::byte* lend(std::size_t size) override {
+        if (m_capacity - m_filled < size) {
+            const std::size_t capacity = std::max(m_filled + size, 2 * m_capacity);
+            // Not cleared: its bytes are only read once made.
+            auto bigger = std::make_unique_for_overwrite<std::byte[]>(capacity);
+            if (m_filled > 0) {
+                std::memcpy(bigger.get(), m_bytes.get(), m_filled);
+            }
+            m_bytes = std::move(bigger);
+            m_capacity = capacity;
+        }
+        return m_bytes.get() + m_filled;
+    }
+    void took(std::size_t size) override { m_filled += size; }
+
+    std::unique_ptr<std::byte[]> m_bytes;
+    std::size_t m_capacity = 0;
+    std::size_t m_filled = 0;
+};
+
+/// Places of lines made at a time by each of the two threads: about a megabyte of a sheet's
+/// joined lines, which the system then takes in one write.
+constexpr std::size_t share_places = 4096;
+/// Bytes of a share from which what is made waits for its turn and goes out before the rest:
+/// however long its lines, a share holds no more than this and one line.
+constexpr std::size_t share_bytes = std::size_t{4} << 20;
+/// Sources from which the lines are made on two threads.
+constexpr std::size_t two_threads_from = std::size_t{1} << 16;
+
+/// The order in which the shares of lines go out, for the two threads that make them.
+class ShareTurns {
+public:
+    /// Thrown to a thread waiting for its turn when the other thread failed.
+    struct Abandoned {};
+
+    /// Waits until the shares before `share` are out.
+    void wait_for(std::size_t share) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_turn == share || m_failed; });
+        if (m_failed) {
+            throw Abandoned{};
+        }
+    }
+    /// The share whose turn it was is out.
+    void next() {
+        {
+            const std::lock_guard lock(m_mutex);
+            ++m_turn;
+        }
+        m_changed.notify_all();
+    }
+    /// No share goes out any more.
+    void fail() noexcept {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_failed = true;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_turn = 0;
+    bool m_failed = false;
+};
+
+/// Appends the lines of `lines`. On a large source two threads make them, each every other
+/// share of places into a buffer of its own, which it appends (ByteSink::write_in_place) once
+/// the shares before it are in: one thread's making overlaps the other's appending, which is
+/// the system copying the bytes into the file.
+void write_lines(ByteSink& out, const LineSource& lines) {
+    const auto all_here = [&] { lines([&out](const RunLine& line) { write_line(out, line); }); };
+    if (lines.count < two_threads_from) {
+        all_here();
+        return;
+    }
+    const std::size_t shares = (lines.count + share_places - 1) / share_places;
+    ShareTurns turns;
+    const auto make_shares = [&](std::size_t first) {
+        try {
+            ShareSink made;
+            const auto put = [&](std::size_t share) {
+                turns.wait_for(share);
+                const std::span<const std::byte> bytes = made.bytes();
+                out.write_in_place(std::span(&bytes, 1));
+                made.clear();
+            };
+            for (std::size_t share = first; share < shares; share += 2) {
+                const std::size_t from = share * share_places;
+                lines.lines(from, std::min(from + share_places, lines.count),
+                            [&](const RunLine& line) {
+                                write_line(made, line);
+                                if (made.bytes().size() >= share_bytes) {
+                                    put(share);
+                                }
+                            });
+                put(share);
+                turns.next();
+            }
+        } catch (const ShareTurns::Abandoned&) {
+            // The other thread failed, and says why.
+        } catch (...) {
+            turns.fail();
+            throw;
+        }
+    };
+    std::future<void> other;
+    try {
+        other = std::async(std::launch::async, make_shares, 1);
+    } catch (const std::system_error&) {
+        all_here(); // no thread to be had
+        return;
+    }
+    try {
+        make_shares(0);
+    } catch (...) {
+        other.wait();
+        throw;
+    }
+    other.get();
 }
 
 } // namespace
@@ -146,7 +288,7 @@ void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_eleme
         loaded.flush();
     }
     if (joined_lines) {
-        joined_lines([&out](const RunLine& line) { write_line(out, line); });
+        write_lines(out, joined_lines);
     }
     if (all_elements) {
         for (std::size_t i = 0; i < tables.texts.size(); ++i) {

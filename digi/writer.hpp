@@ -194,9 +194,24 @@ struct RunLine {
 /// place another number of vertices than the line's count, or more than a line holds.
 void write_line(ByteSink& out, const RunLine& line);
 
-/// Calls its argument once for each line to write, in order.
+/// Called once for each line to write, in order.
 using RunLineVisitor = std::function<void(const RunLine&)>;
-using LineSource = std::function<void(const RunLineVisitor&)>;
+
+/// Lines to write, in order, from `count` places that hold one line or none each (a joined
+/// line absorbed by a later one holds none). `lines(from, to, visit)` hands the lines of places
+/// [from, to) to visit, in order; it may be called on two threads at once, for two ranges.
+struct LineSource {
+    std::size_t count = 0;
+    std::function<void(std::size_t from, std::size_t to, const RunLineVisitor& visit)> lines;
+
+    [[nodiscard]] explicit operator bool() const noexcept { return static_cast<bool>(lines); }
+    /// Hands every line to visit, in order.
+    void operator()(const RunLineVisitor& visit) const {
+        if (lines) {
+            lines(0, count, visit);
+        }
+    }
+};
 
 /// Appends live loaded lines, in table order, as their own bytes: lines that follow each
 /// other in the file go in one piece. `in_place`, pieces go to the sink many at a time, by

@@ -1,5 +1,6 @@
 #include "run/procesamos_fichero.hpp"
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <optional>
@@ -7,6 +8,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "analysis/eliminamos_nodos.hpp"
@@ -68,18 +70,36 @@ StepProgress step_progress(const RunSettings& settings, Stage stage) {
 /// The lines of `source`, looking for a stop request and telling the progress every few
 /// thousand lines out of `total`.
 digi::LineSource watched(digi::LineSource source, const RunSettings& settings, std::int64_t total) {
-    return [source = std::move(source), &settings, total](const digi::RunLineVisitor& visit) {
-        std::int64_t done = 0;
-        source([&](const digi::RunLine& line) {
-            if (++done % progress_every == 0) {
-                stop_if_asked(settings);
-                if (settings.progress) {
-                    settings.progress(Stage::writing, done, total);
+    // The writer may make the lines on two threads. Only the thread that runs the sheet tells
+    // the progress and asks whether to stop; the other's lines count from when it has made them.
+    auto done = std::make_shared<std::atomic<std::int64_t>>(0);
+    source.lines = [lines = std::move(source.lines), &settings, total, done,
+                    runner = std::this_thread::get_id()](std::size_t from, std::size_t to,
+                                                         const digi::RunLineVisitor& visit) {
+        const bool telling = std::this_thread::get_id() == runner;
+        std::int64_t made = 0;
+        lines(from, to, [&](const digi::RunLine& line) {
+            if (++made == progress_every) {
+                made = 0;
+                const std::int64_t so_far = done->fetch_add(progress_every) + progress_every;
+                if (telling) {
+                    stop_if_asked(settings);
+                    if (settings.progress) {
+                        settings.progress(Stage::writing, so_far, total);
+                    }
                 }
             }
             visit(line);
         });
+        const std::int64_t before = done->fetch_add(made);
+        if (telling && (before + made) / progress_every != before / progress_every) {
+            stop_if_asked(settings);
+            if (settings.progress) {
+                settings.progress(Stage::writing, before + made, total);
+            }
+        }
     };
+    return source;
 }
 
 bool regular_file_exists(const std::filesystem::path& path) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <random>
 
@@ -72,9 +73,9 @@ TEST(EscribimosSalida, AbsorbedLinesAreSkippedAndJoinedLinesGoBetweenLinesAndTex
     // The extent handed over is not read: the writer takes it from the vertices it places.
     const ElementBlock handed{{9, 9, 9, 9, 9, 9, 7, 8, 9}};
     const ElementBlock block{{0, 0, 0, 6, 0, 0, 7, 8, 9}};
-    const auto joined = [&](const RunLineVisitor& visit) {
-        visit(RunLine{t.line(0), handed, runs, 5});
-    };
+    const LineSource joined{1, [&](std::size_t, std::size_t, const RunLineVisitor& visit) {
+                                visit(RunLine{t.line(0), handed, runs, 5});
+                            }};
     const std::vector<Vertex> vertices{{0, 0, 0}, {1, 0, 0}, {0, 0, 0}, {6, 0, 0}, {5, 0, 0}};
     const std::vector<std::byte> joined_bytes =
         DigiBuilder{}.line_with_block(code("A"), block, vertices, {}).bytes();
@@ -185,6 +186,69 @@ TEST(EscribimosSalida, SpansAndMergedCopiesGiveTheVertexRuleAndTheLinesExactly) 
         first_lines.flush();
         EscribimosSalida(in_turn, t, true, {}, before);
         ASSERT_EQ(in_turn.bytes(), expected) << "sheet " << sheet << ", " << before << " before";
+    }
+}
+
+// A source large enough to be made on two threads comes out in order, exactly as its lines
+// written one by one: shares of short lines, shares whose lines outgrow what one holds, and
+// places with no line. A line that cannot be written stops the writing with its own error,
+// whichever thread made it.
+TEST(EscribimosSalida, LinesMadeOnTwoThreadsComeOutAsWrittenOneByOne) {
+    DigiBuilder b;
+    for (std::int32_t k = 0; k < 8; ++k) {
+        b.line(code("L" + std::to_string(k)), {{k, 0, 0}, {k, 1, -k}, {k + 1, 2, k}},
+               {attribute(static_cast<std::int16_t>(k), k, "a")});
+    }
+    std::vector<Vertex> longest;
+    for (std::int32_t i = 0; i < max_item_count; ++i) {
+        longest.push_back({i, -i, i % 7});
+    }
+    b.line("LARGO", longest);
+    const ElementTables t = load_elements(b.bytes(), "a.bin");
+    constexpr std::size_t places = 100'000;
+    // Eleven longest lines are more than a share's buffer holds: shares 1 and 17 are made on
+    // the second thread, share 2 on the first.
+    const auto line_at = [](std::size_t place) -> int {
+        for (const std::size_t from : {5'000, 8'200, 70'000}) {
+            if (place >= from && place < from + 11) {
+                return 8;
+            }
+        }
+        return place % 7 == 0 ? -1 : static_cast<int>(place % 8);
+    };
+    const struct {
+        const char* name;
+        std::size_t bad_place; // a line whose runs place one vertex fewer than it says
+    } cases[] = {
+        {"all lines good", places},
+        {"bad line on the first thread", 300},
+        {"bad line on the second thread", 4'096 + 301},
+        {"bad line in the last share", places - 1},
+    };
+    for (const auto& c : cases) {
+        const LineSource source{
+            places, [&](std::size_t from, std::size_t to, const RunLineVisitor& visit) {
+                for (std::size_t place = from; place < to; ++place) {
+                    const int k = line_at(place);
+                    if (k < 0) {
+                        continue;
+                    }
+                    const ElementView line = t.line(static_cast<std::size_t>(k));
+                    const std::array<VertexRun, 1> runs{VertexRun{line, place % 2 == 1, false}};
+                    visit(RunLine{line, line.block(), runs,
+                                  line.item_count() + (place == c.bad_place ? 1 : 0)});
+                }
+            }};
+        MemorySink out;
+        if (c.bad_place < places) {
+            EXPECT_THROW(EscribimosSalida(out, t, false, source), std::logic_error) << c.name;
+            continue;
+        }
+        MemorySink one_by_one;
+        source([&](const RunLine& line) { write_line(one_by_one, line); });
+        EscribimosSalida(out, t, false, source);
+        ASSERT_GT(one_by_one.bytes().size(), std::size_t{3} * 11 * max_item_count * item_bytes);
+        EXPECT_TRUE(out.bytes() == one_by_one.bytes()) << c.name;
     }
 }
 

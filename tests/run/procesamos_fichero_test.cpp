@@ -1,6 +1,9 @@
 #include "run/procesamos_fichero.hpp"
 
+#include <algorithm>
 #include <map>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -395,26 +398,48 @@ TEST(ProcesamosFichero, NearMissesSoughtBesideTheNodeLoopAreThoseOfTheTableAsBui
     EXPECT_EQ(results->findings().near_misses, expected);
 }
 
-TEST(ProcesamosFichero, LoadedLinesWrittenWhileTheLoopRunsGiveTheSameOutput) {
-    // A sheet large enough for a thread beside the node loop, its chains' pieces spread out,
-    // so that lines wait for nodes far ahead of them before they are known to stay.
+TEST(ProcesamosFichero, LinesWrittenBesideTheLoopAndOnTwoThreadsGiveTheSameOutput) {
+    // A sheet large enough for a thread beside the node loop and for its joined lines to be
+    // made on two threads, its chains' pieces spread out, so that lines wait for nodes far
+    // ahead of them before they are known to stay.
     TempFolder folder;
     const auto input = folder / "hoja.bin";
-    write_generated_sheet(input, 5, 90'000, 60);
+    write_generated_sheet(input, 5, 100'000, 60);
 
     digi::ElementTables tables = digi::CargamosFichero(input);
     analysis::NodeTable nodes = analysis::CreamosNodos(tables);
     ASSERT_GE(nodes.node_count(), 1 << 16) << "too small for a thread beside the loop";
     const analysis::AnalysisResult result = analysis::EliminamosNodos(tables, nodes, nullptr);
+    ASSERT_GE(result.joined.size(), 1 << 16) << "too few joined lines for two threads";
+    // The expected output takes every line on this thread, one after another.
+    const digi::LineSource joined = analysis::joined_line_source(tables, result.joined);
     digi::MemorySink expected;
-    digi::EscribimosSalida(expected, tables, true,
-                           analysis::joined_line_source(tables, result.joined));
+    digi::EscribimosSalida(
+        expected, tables, true,
+        digi::LineSource{1, [&](std::size_t, std::size_t, const digi::RunLineVisitor& visit) {
+                             joined(visit);
+                         }});
 
     RunSettings settings;
     settings.input = input;
     settings.all_elements = true;
+    // The progress of writing is told from the thread that runs the sheet, never backwards.
+    std::vector<std::int64_t> written;
+    bool other_thread = false;
+    settings.progress = [&, runner = std::this_thread::get_id()](Stage stage, std::int64_t done,
+                                                                 std::int64_t total) {
+        other_thread = other_thread || std::this_thread::get_id() != runner;
+        if (stage == Stage::writing) {
+            EXPECT_EQ(total, result.joined.live_count());
+            written.push_back(done);
+        }
+    };
     (void)ProcesamosFichero(settings);
     EXPECT_EQ(read_bytes((folder / "hoja_sal.bin").string()), expected.bytes());
+    EXPECT_FALSE(other_thread);
+    ASSERT_FALSE(written.empty());
+    EXPECT_TRUE(std::is_sorted(written.begin(), written.end()));
+    EXPECT_LE(written.back(), result.joined.live_count());
 }
 
 } // namespace
