@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <mutex>
 #include <random>
@@ -142,6 +143,8 @@ constexpr off_t freed_apart_from = off_t{1} << 20;
 /// Older files whose name is gone, held open until a thread of their own closes them: the
 /// system frees a file's pages when its last reference goes, and for a large older output
 /// that takes about as long as a good part of writing it did, which nothing has to wait for.
+/// The same thread asks the system to drop the cached pages of older files about to be
+/// replaced (drop_older_pages_later).
 class Closer {
 public:
     static Closer& instance() {
@@ -151,15 +154,16 @@ public:
         return *closer;
     }
 
-    /// Closes `fd` on the closing thread, or here when no thread is to be had.
-    void close_later(int fd) noexcept {
+    /// Closes `fd` on the closing thread, or here when no thread is to be had. With
+    /// `drop_pages`, the file's cached pages are dropped first, on that thread only.
+    void close_later(int fd, bool drop_pages = false) noexcept {
         std::unique_lock lock(m_mutex);
         try {
             if (!m_started) {
                 std::thread([this] { work(); }).detach();
                 m_started = true;
             }
-            m_fds.push_back(fd);
+            m_jobs.push_back(Job{fd, drop_pages});
         } catch (...) {
             // No thread or no room to note it: closed here.
             lock.unlock();
@@ -173,19 +177,27 @@ public:
     /// Waits until every file handed over is closed.
     void wait() noexcept {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_fds.empty() && !m_closing; });
+        m_changed.wait(lock, [this] { return m_jobs.empty() && !m_closing; });
     }
 
 private:
+    struct Job {
+        int fd;
+        bool drop_pages;
+    };
+
     void work() noexcept {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            m_changed.wait(lock, [this] { return !m_fds.empty(); });
-            const int fd = m_fds.back();
-            m_fds.pop_back();
+            m_changed.wait(lock, [this] { return !m_jobs.empty(); });
+            const Job job = m_jobs.front();
+            m_jobs.pop_front();
             m_closing = true;
             lock.unlock();
-            ::close(fd);
+            if (job.drop_pages) {
+                (void)::posix_fadvise(job.fd, 0, 0, POSIX_FADV_DONTNEED);
+            }
+            ::close(job.fd);
             lock.lock();
             m_closing = false;
             m_changed.notify_all();
@@ -194,20 +206,65 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::vector<int> m_fds;
+    std::deque<Job> m_jobs; // in the order handed over: an older file's pages go before it
     bool m_started = false;
     bool m_closing = false;
 };
 
-/// Removes the older file that an exchange left under `name`. One of `size` bytes or more
-/// loses its name here and its pages on the closing thread.
-void remove_older(const std::filesystem::path& name, off_t size) noexcept {
-    const int fd =
-        size >= freed_apart_from ? ::open(name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
-    ::unlink(name.c_str());
-    if (fd >= 0) {
-        Closer::instance().close_later(fd);
+/// Older files removed whose last reference is held until the folders are synced, then
+/// closed on the closing thread: that frees their blocks, and a folder's sync after it would
+/// have to write out their freeing as well.
+class RemovedOlder {
+public:
+    RemovedOlder() = default;
+    RemovedOlder(const RemovedOlder&) = delete;
+    RemovedOlder& operator=(const RemovedOlder&) = delete;
+    ~RemovedOlder() {
+        for (const int fd : m_fds) {
+            Closer::instance().close_later(fd);
+        }
     }
+
+    /// Removes the older file that an exchange left under `name`. One of `size` bytes or
+    /// more loses its name here and its pages and blocks when this is destroyed.
+    void remove(const std::filesystem::path& name, off_t size) noexcept {
+        int fd = -1;
+        try {
+            m_fds.reserve(m_fds.size() + 1);
+            fd = size >= freed_apart_from ? ::open(name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                                          : -1;
+        } catch (const std::bad_alloc&) {
+            // No room to hold it: freed as it loses its name.
+        }
+        ::unlink(name.c_str());
+        if (fd >= 0) {
+            m_fds.push_back(fd);
+        }
+    }
+
+private:
+    std::vector<int> m_fds;
+};
+
+/// Asks the system, on the closing thread, to drop the pages it caches of the older file at
+/// `name` (of `size` bytes), which a new file is to replace. Its content stays as it is on the
+/// disk; replaced, it has only its blocks left to free, not the tens of megabytes of pages a
+/// run would otherwise wait for as it ends. A file kept in memory (tmpfs) keeps its pages,
+/// which are its content, and a file this process may not read is left alone.
+void drop_older_pages_later(const std::filesystem::path& name, off_t size) noexcept {
+    if (size < freed_apart_from) {
+        return;
+    }
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return;
+    }
+    Closer::instance().close_later(fd, true);
 }
 
 } // namespace
@@ -329,6 +386,7 @@ void AtomicOutputFile::open_temporary() {
                             ": no se puede escribir: " + kind_refused(m_replaced_info.st_mode));
         }
         m_had_replaced = true;
+        drop_older_pages_later(m_replaced, m_replaced_info.st_size);
     }
     const std::filesystem::path folder = m_replaced.parent_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -576,9 +634,10 @@ void commit_together(std::span<AtomicOutputFile* const> files) {
     }
 
     std::set<std::filesystem::path> folders;
+    RemovedOlder older;
     for (auto& [file, made] : done) {
         if (made == Made::exchanged) {
-            remove_older(file->temporary_path(), file->m_replaced_info.st_size);
+            older.remove(file->temporary_path(), file->m_replaced_info.st_size);
         }
         file->m_committed = true;
         file->m_temporary.release();

@@ -1,9 +1,17 @@
 #include "run/atomic_output_file.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <stdexcept>
+#include <vector>
+
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/mman.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -106,6 +114,63 @@ TEST(AtomicOutputFile, UncommittedFileLeavesTheOlderOneAndNoTemporary) {
     }
     EXPECT_EQ(read_bytes(target.string()), bytes_of("antiguo"));
     EXPECT_EQ(folder.names(), (std::set<std::string>{"hoja_sal.bin"}));
+}
+
+/// Pages of `path` that the system holds in its cache.
+std::size_t cached_pages(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw std::runtime_error("cannot open " + path.string());
+    }
+    const auto size = static_cast<std::size_t>(std::filesystem::file_size(path));
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    void* const mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    std::vector<unsigned char> resident((size + page - 1) / page);
+    const bool ok = mapped != MAP_FAILED && ::mincore(mapped, size, resident.data()) == 0;
+    if (mapped != MAP_FAILED) {
+        ::munmap(mapped, size);
+    }
+    ::close(fd);
+    if (!ok) {
+        throw std::runtime_error("cannot look at the pages of " + path.string());
+    }
+    return static_cast<std::size_t>(
+        std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }));
+}
+
+// A large older file that a disk holds loses the pages the system caches of it as soon as a
+// file that is to replace it is opened, apart from the run, so that replacing it at the end
+// costs only its blocks; its bytes stay as they were, the more so when the new file is never
+// committed.
+TEST(AtomicOutputFile, ALargeOlderFileLosesItsCachedPagesNotItsBytes) {
+    TempFolder folder;
+    struct statfs where {};
+    ASSERT_EQ(::statfs(folder.path().c_str(), &where), 0);
+    if (where.f_type == TMPFS_MAGIC) {
+        GTEST_SKIP() << "a file kept in memory keeps its pages, which are its content";
+    }
+    const auto target = folder / "hoja_sal.bin";
+    std::string older(3u << 20, ' ');
+    for (std::size_t i = 0; i < older.size(); ++i) {
+        older[i] = static_cast<char>('a' + i % 26);
+    }
+    write_bytes(target.string(), bytes_of(older));
+    ASSERT_EQ(read_bytes(target.string()), bytes_of(older)); // cached now
+    const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::fsync(fd), 0); // clean pages: only those can be dropped
+    ::close(fd);
+    ASSERT_GT(cached_pages(target), 0U);
+    const std::size_t descriptors = open_descriptors();
+    {
+        AtomicOutputFile out(target);
+        out.write(bytes_of("nuevo"));
+        wait_for_older_files_freed();
+        EXPECT_EQ(cached_pages(target), 0U);
+    }
+    EXPECT_EQ(read_bytes(target.string()), bytes_of(older));
+    EXPECT_EQ(folder.names(), (std::set<std::string>{"hoja_sal.bin"}));
+    EXPECT_EQ(open_descriptors(), descriptors);
 }
 
 TEST(AtomicOutputFile, UncommittedNewFileLeavesNothing) {
