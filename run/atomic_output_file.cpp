@@ -144,7 +144,7 @@ constexpr off_t freed_apart_from = off_t{1} << 20;
 /// system frees a file's pages when its last reference goes, and for a large older output
 /// that takes about as long as a good part of writing it did, which nothing has to wait for.
 /// The same thread asks the system to drop the cached pages of older files about to be
-/// replaced (drop_older_pages_later).
+/// replaced (drop_cached_pages_later).
 class Closer {
 public:
     static Closer& instance() {
@@ -246,31 +246,27 @@ private:
     std::vector<int> m_fds;
 };
 
-/// Asks the system, on the closing thread, to drop the pages it caches of the older file at
-/// `name` (of `size` bytes), which a new file is to replace. Its content stays as it is on the
-/// disk; replaced, it has only its blocks left to free, not the tens of megabytes of pages a
-/// run would otherwise wait for as it ends. A file kept in memory (tmpfs) keeps its pages,
-/// which are its content, and a file this process may not read is left alone.
-void drop_older_pages_later(const std::filesystem::path& name, off_t size) noexcept {
-    if (size < freed_apart_from) {
+} // namespace
+
+void wait_for_older_files_freed() noexcept {
+    Closer::instance().wait();
+}
+
+void drop_cached_pages_later(const std::filesystem::path& target) noexcept {
+    struct stat info {};
+    if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size < freed_apart_from) {
         return;
     }
-    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         return;
     }
-    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return;
     }
     Closer::instance().close_later(fd, true);
-}
-
-} // namespace
-
-void wait_for_older_files_freed() noexcept {
-    Closer::instance().wait();
 }
 
 /// Writes buffers to a file on a thread of its own, one at a time and in order, so that a run
@@ -386,7 +382,6 @@ void AtomicOutputFile::open_temporary() {
                             ": no se puede escribir: " + kind_refused(m_replaced_info.st_mode));
         }
         m_had_replaced = true;
-        drop_older_pages_later(m_replaced, m_replaced_info.st_size);
     }
     const std::filesystem::path folder = m_replaced.parent_path();
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -103,6 +103,14 @@ void commit_together(std::span<AtomicOutputFile* const> files);
 /// apart from the run. Waits until the pages of every such file are freed.
 void wait_for_older_files_freed() noexcept;
 
+/// Asks the system, apart from the caller, to drop the pages it caches of the file that
+/// `target` names when that is a regular file of a megabyte or more: an older file that an
+/// output is to replace. Its bytes stay as they are on the disk, and once replaced it has only
+/// its blocks left to free, not the tens of megabytes of pages a run would otherwise wait for
+/// as it ends. A file kept in memory (tmpfs) keeps its pages, which are its content, and a
+/// file the process may not read is left alone.
+void drop_cached_pages_later(const std::filesystem::path& target) noexcept;
+
 /// Prefix of every temporary output name, so that leftovers of a killed run are recognisable.
 inline constexpr const char* temporary_prefix = ".tarvel-";
 

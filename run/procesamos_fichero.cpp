@@ -334,6 +334,11 @@ RunSummary ProcesamosFichero(const RunSettings& settings) {
     const std::vector<PlannedOutput> outputs =
         file_outputs(settings.input, settings.output, settings.output_folder);
     refuse_overwrites(outputs, {settings.input, settings.codes});
+    // Older outputs lose their cached pages while the sheet is read, when the second core
+    // still has time: the thread that numbers places waits for the first lines.
+    for (const PlannedOutput& output : outputs) {
+        drop_cached_pages_later(output.target);
+    }
 
     // Everything is read first: a codes file that cannot be read or a malformed input stops
     // the run before any file on disk has changed. On a large sheet, the output's temporary

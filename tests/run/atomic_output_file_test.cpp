@@ -138,10 +138,9 @@ std::size_t cached_pages(const std::filesystem::path& path) {
         std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }));
 }
 
-// A large older file that a disk holds loses the pages the system caches of it as soon as a
-// file that is to replace it is opened, apart from the run, so that replacing it at the end
-// costs only its blocks; its bytes stay as they were, the more so when the new file is never
-// committed.
+// A large older file that a disk holds loses the pages the system caches of it, apart from the
+// caller, so that replacing it at the end costs only its blocks; its bytes stay as they were,
+// the more so when the new file is never committed.
 TEST(AtomicOutputFile, ALargeOlderFileLosesItsCachedPagesNotItsBytes) {
     TempFolder folder;
     struct statfs where {};
@@ -163,6 +162,7 @@ TEST(AtomicOutputFile, ALargeOlderFileLosesItsCachedPagesNotItsBytes) {
     ASSERT_GT(cached_pages(target), 0U);
     const std::size_t descriptors = open_descriptors();
     {
+        drop_cached_pages_later(target);
         AtomicOutputFile out(target);
         out.write(bytes_of("nuevo"));
         wait_for_older_files_freed();
