@@ -396,6 +396,31 @@ TEST(ProcesamosFichero, NearMissesSoughtBesideTheNodeLoopAreThoseOfTheTableAsBui
         analysis::find_near_misses(tables, nodes, tolerance_in_file_units(settings));
     ASSERT_GE(expected.size(), 10U);
     EXPECT_EQ(results->findings().near_misses, expected);
+    // A place's lines are those with an end there (lines with two different ends), in table
+    // order, as a scan of every line finds them: node numbers here pass 4096, so nodes that
+    // share their low bits with a place's are met and passed over.
+    for (std::size_t m = 0; m < std::min<std::size_t>(expected.size(), 20); ++m) {
+        for (const analysis::NearPlace& place : expected[m].places) {
+            std::vector<std::int32_t> ending;
+            for (std::size_t k = 0; k < tables.lines.size(); ++k) {
+                const digi::ElementView line = tables.line(k);
+                if (line.item_count() < 2) {
+                    continue;
+                }
+                const digi::Vertex first = line.vertex(0);
+                const digi::Vertex last = line.vertex(line.item_count() - 1);
+                if (first.x == last.x && first.y == last.y) {
+                    continue;
+                }
+                for (const digi::Vertex& end : {first, last}) {
+                    if (end.x == place.point.x && end.y == place.point.y) {
+                        ending.push_back(static_cast<std::int32_t>(k));
+                    }
+                }
+            }
+            EXPECT_EQ(place.lines, ending) << "near miss " << m;
+        }
+    }
 }
 
 TEST(ProcesamosFichero, LinesWrittenBesideTheLoopAndOnTwoThreadsGiveTheSameOutput) {
