@@ -277,6 +277,46 @@ void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& 
     out.write(bytes);
 }
 
+void LoadedLinesWriter::put_pieces() {
+    if (m_pieces.empty()) {
+        return;
+    }
+    // The pieces lie apart in the sheet: a copy that went from one to the next would wait for
+    // memory at each, where the processor's own fetching ahead stops. Each is asked for some
+    // pieces ahead, and the small ones are copied together, so the system takes them in one
+    // span instead of hundreds.
+    constexpr std::size_t ahead = 8;
+    if (!m_copied) {
+        m_copied = std::make_unique_for_overwrite<std::byte[]>(copied_at_a_time);
+    }
+    std::byte* copied = m_copied.get();
+    std::byte* copied_from = copied;
+    m_handed.clear();
+    for (std::size_t i = 0; i < m_pieces.size(); ++i) {
+        if (i + ahead < m_pieces.size()) {
+            __builtin_prefetch(m_pieces[i + ahead].data());
+            __builtin_prefetch(m_pieces[i + ahead].data() + 64);
+        }
+        const std::span<const std::byte> piece = m_pieces[i];
+        if (piece.size() <= small_piece) {
+            std::memcpy(copied, piece.data(), piece.size());
+            copied += piece.size();
+            continue;
+        }
+        if (copied > copied_from) {
+            m_handed.emplace_back(copied_from, copied);
+            copied_from = copied;
+        }
+        m_handed.push_back(piece);
+    }
+    if (copied > copied_from) {
+        m_handed.emplace_back(copied_from, copied);
+    }
+    m_out.write_in_place(m_handed);
+    m_pieces.clear();
+    m_small_bytes = 0;
+}
+
 void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_elements,
                       const LineSource& joined_lines, std::size_t lines_written) {
     // Loaded elements go out as the bytes they were read from, so they come back exactly.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <span>
 #include <utility>
 #include <vector>
@@ -215,7 +216,8 @@ struct LineSource {
 
 /// Appends live loaded lines, in table order, as their own bytes: lines that follow each
 /// other in the file go in one piece. `in_place`, pieces go to the sink many at a time, by
-/// ByteSink::write_in_place.
+/// ByteSink::write_in_place: the small ones copied together first, each asked for some pieces
+/// ahead, the large ones as they are.
 class LoadedLinesWriter {
 public:
     LoadedLinesWriter(ByteSink& out, const ElementTables& tables, bool in_place)
@@ -242,6 +244,10 @@ public:
 
 private:
     static constexpr std::size_t pieces_at_a_time = 1024;
+    /// Pieces of up to this many bytes are copied together before they go to the sink.
+    static constexpr std::size_t small_piece = 4096;
+    /// Room for the small pieces copied together at a time.
+    static constexpr std::size_t copied_at_a_time = std::size_t{256} << 10;
 
     void end_piece() {
         if (m_to > m_from) {
@@ -251,24 +257,24 @@ private:
                 m_out.write(piece);
             } else {
                 m_pieces.push_back(piece);
-                if (m_pieces.size() == pieces_at_a_time) {
+                m_small_bytes += piece.size() <= small_piece ? piece.size() : 0;
+                if (m_pieces.size() == pieces_at_a_time ||
+                    m_small_bytes > copied_at_a_time - small_piece) {
                     put_pieces();
                 }
             }
         }
         m_from = m_to;
     }
-    void put_pieces() {
-        if (!m_pieces.empty()) {
-            m_out.write_in_place(m_pieces);
-            m_pieces.clear();
-        }
-    }
+    void put_pieces();
 
     ByteSink& m_out;
     const ElementTables& m_tables;
     bool m_in_place;
     std::vector<std::span<const std::byte>> m_pieces;
+    std::size_t m_small_bytes = 0;         ///< bytes of the small pieces among m_pieces
+    std::unique_ptr<std::byte[]> m_copied; ///< copied_at_a_time bytes, made when first needed
+    std::vector<std::span<const std::byte>> m_handed; ///< what put_pieces hands to the sink
     std::size_t m_from = 0;
     std::size_t m_to = 0;
 };

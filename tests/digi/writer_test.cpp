@@ -8,6 +8,7 @@
 
 #include "digi/loader.hpp"
 #include "tests/support/digi_builder.hpp"
+#include "tests/support/generator.hpp"
 
 namespace tarvel::digi {
 namespace {
@@ -249,6 +250,39 @@ TEST(EscribimosSalida, LinesMadeOnTwoThreadsComeOutAsWrittenOneByOne) {
         EscribimosSalida(out, t, false, source);
         ASSERT_GT(one_by_one.bytes().size(), std::size_t{3} * 11 * max_item_count * item_bytes);
         EXPECT_TRUE(out.bytes() == one_by_one.bytes()) << c.name;
+    }
+}
+
+// Live loaded lines handed over in place from sheets large enough for many hand-overs, in
+// stretches: every other line absorbed (small pieces, copied together), none absorbed (pieces
+// too large to copy, with or without texts between them) and a third absorbed at random. They
+// come out as the live lines one after another, whichever way each piece went.
+TEST(LoadedLinesWriter, PiecesHandedOverInPlaceComeOutAsTheLiveLines) {
+    for (const int text_percent : {3, 0}) {
+        MemorySink sheet;
+        testing::LargeSheetOptions options;
+        options.lines = 30'000;
+        options.text_percent = text_percent;
+        (void)testing::write_large_sheet(11, options, sheet);
+        ElementTables t = load_elements(sheet.bytes(), "a.bin");
+        std::mt19937 random(static_cast<unsigned>(text_percent));
+        std::vector<std::byte> expected;
+        for (std::size_t k = 0; k < t.lines.size(); ++k) {
+            const std::size_t stretch = k / 2'000 % 3;
+            if ((stretch == 0 && k % 2 == 1) || (stretch == 2 && random() % 3 == 0)) {
+                t.lines[k].set_absorbed();
+            } else {
+                expected.insert(expected.end(), t.line(k).bytes().begin(), t.line(k).bytes().end());
+            }
+        }
+        MemorySink out;
+        LoadedLinesWriter writer(out, t, true);
+        for (std::size_t k = 0; k < t.lines.size(); ++k) {
+            writer.add(k);
+        }
+        writer.flush();
+        ASSERT_GT(expected.size(), std::size_t{2} << 20);
+        EXPECT_TRUE(out.bytes() == expected) << text_percent << "% texts";
     }
 }
 
