@@ -11,6 +11,8 @@
 #include <string>
 #include <system_error>
 
+#include "digi/loader.hpp"
+
 namespace tarvel::digi {
 
 void MemorySink::write(std::span<const std::byte> bytes) {
@@ -277,7 +279,7 @@ void write_text(ByteSink& out, const ElementHeader& header, const ElementBlock& 
     out.write(bytes);
 }
 
-void LoadedLinesWriter::put_pieces() {
+void PieceWriter::put_pieces() {
     if (m_pieces.empty()) {
         return;
     }
@@ -331,9 +333,15 @@ void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_eleme
         write_lines(out, joined_lines);
     }
     if (all_elements) {
-        for (std::size_t i = 0; i < tables.texts.size(); ++i) {
-            out.write(tables.text(i).bytes());
+        // A text follows a line here and there in a sheet: from a large one they are fetched
+        // ahead and copied together, as the live loaded lines are.
+        PieceWriter texts(out, tables.bytes.span(),
+                          tables.bytes.size() >= static_cast<std::size_t>(map_from_bytes));
+        for (const TextRecord& text : tables.texts) {
+            texts.add(static_cast<std::size_t>(text.file_position - 1),
+                      static_cast<std::size_t>(text.length));
         }
+        texts.flush();
     }
 }
 

@@ -214,29 +214,24 @@ struct LineSource {
     }
 };
 
-/// Appends live loaded lines, in table order, as their own bytes: lines that follow each
-/// other in the file go in one piece. `in_place`, pieces go to the sink many at a time, by
+/// Appends pieces of a file's bytes, in order, as they are: pieces that follow each other in
+/// the file go as one. `in_place`, they go to the sink many at a time, by
 /// ByteSink::write_in_place: the small ones copied together first, each asked for some pieces
 /// ahead, the large ones as they are.
-class LoadedLinesWriter {
+class PieceWriter {
 public:
-    LoadedLinesWriter(ByteSink& out, const ElementTables& tables, bool in_place)
-        : m_out(out), m_tables(tables), m_in_place(in_place) {}
+    PieceWriter(ByteSink& out, std::span<const std::byte> file, bool in_place)
+        : m_out(out), m_file(file), m_in_place(in_place) {}
 
-    /// Appends line `k` unless a join absorbed it. Lines come in table order.
-    void add(std::size_t k) {
-        const LineRecord& line = m_tables.lines.at(k);
-        if (line.absorbed()) {
-            return;
-        }
-        const auto begin = static_cast<std::size_t>(line.file_position() - 1);
+    /// Appends the `length` bytes at `begin` in the file.
+    void add(std::size_t begin, std::size_t length) {
         if (begin != m_to) {
             end_piece();
             m_from = begin;
         }
-        m_to = begin + static_cast<std::size_t>(line.length());
+        m_to = begin + length;
     }
-    /// Appends the lines still held; called before anything else is appended to the sink.
+    /// Appends the pieces still held; called before anything else is appended to the sink.
     void flush() {
         end_piece();
         put_pieces();
@@ -251,8 +246,7 @@ private:
 
     void end_piece() {
         if (m_to > m_from) {
-            const std::span<const std::byte> piece =
-                m_tables.bytes.span().subspan(m_from, m_to - m_from);
+            const std::span<const std::byte> piece = m_file.subspan(m_from, m_to - m_from);
             if (!m_in_place) {
                 m_out.write(piece);
             } else {
@@ -269,7 +263,7 @@ private:
     void put_pieces();
 
     ByteSink& m_out;
-    const ElementTables& m_tables;
+    std::span<const std::byte> m_file;
     bool m_in_place;
     std::vector<std::span<const std::byte>> m_pieces;
     std::size_t m_small_bytes = 0;         ///< bytes of the small pieces among m_pieces
@@ -277,6 +271,29 @@ private:
     std::vector<std::span<const std::byte>> m_handed; ///< what put_pieces hands to the sink
     std::size_t m_from = 0;
     std::size_t m_to = 0;
+};
+
+/// Appends live loaded lines, in table order, as their own bytes (a PieceWriter over the
+/// sheet's bytes).
+class LoadedLinesWriter {
+public:
+    LoadedLinesWriter(ByteSink& out, const ElementTables& tables, bool in_place)
+        : m_tables(tables), m_pieces(out, tables.bytes.span(), in_place) {}
+
+    /// Appends line `k` unless a join absorbed it. Lines come in table order.
+    void add(std::size_t k) {
+        const LineRecord& line = m_tables.lines.at(k);
+        if (!line.absorbed()) {
+            m_pieces.add(static_cast<std::size_t>(line.file_position() - 1),
+                         static_cast<std::size_t>(line.length()));
+        }
+    }
+    /// Appends the lines still held; called before anything else is appended to the sink.
+    void flush() { m_pieces.flush(); }
+
+private:
+    const ElementTables& m_tables;
+    PieceWriter m_pieces;
 };
 
 /// Writes the result of a run: with `all_elements`, every live loaded line in table order,

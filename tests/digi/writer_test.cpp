@@ -23,6 +23,24 @@ std::vector<std::byte> slice(const std::vector<std::byte>& all, std::int64_t pos
     return {begin, begin + length};
 }
 
+/// Absorbs the lines for which absorbed(k) holds, and returns what writing the sheet's live
+/// lines gives: their bytes in table order, then with `texts` every text's.
+template <typename Absorbed>
+std::vector<std::byte> absorb_and_expect(ElementTables& t, Absorbed&& absorbed, bool texts) {
+    std::vector<std::byte> expected;
+    for (std::size_t k = 0; k < t.lines.size(); ++k) {
+        if (absorbed(k)) {
+            t.lines[k].set_absorbed();
+        } else {
+            expected.insert(expected.end(), t.line(k).bytes().begin(), t.line(k).bytes().end());
+        }
+    }
+    for (std::size_t i = 0; texts && i < t.texts.size(); ++i) {
+        expected.insert(expected.end(), t.text(i).bytes().begin(), t.text(i).bytes().end());
+    }
+    return expected;
+}
+
 TEST(EscribimosSalida, EveryElementComesBackByteForByteLinesFirst) {
     DigiBuilder b;
     b.text("ROTULO", {1, 2, 3}, {"Rio", "Grande", "del", "Norte"}); // four pieces
@@ -163,17 +181,8 @@ TEST(EscribimosSalida, SpansAndMergedCopiesGiveTheVertexRuleAndTheLinesExactly) 
                   DigiBuilder{}.line_with_block(code("L"), extent, placed).bytes())
             << "sheet " << sheet;
 
-        std::vector<std::byte> expected;
-        for (std::size_t i = 0; i < t.lines.size(); ++i) {
-            if (pick(3) == 0) {
-                t.lines[i].set_absorbed();
-            } else {
-                expected.insert(expected.end(), t.line(i).bytes().begin(), t.line(i).bytes().end());
-            }
-        }
-        for (std::size_t i = 0; i < t.texts.size(); ++i) {
-            expected.insert(expected.end(), t.text(i).bytes().begin(), t.text(i).bytes().end());
-        }
+        const std::vector<std::byte> expected = absorb_and_expect(
+            t, [&](std::size_t) { return pick(3) == 0; }, true);
         MemorySink out;
         EscribimosSalida(out, t, true, {});
         ASSERT_EQ(out.bytes(), expected) << "sheet " << sheet;
@@ -266,15 +275,13 @@ TEST(LoadedLinesWriter, PiecesHandedOverInPlaceComeOutAsTheLiveLines) {
         (void)testing::write_large_sheet(11, options, sheet);
         ElementTables t = load_elements(sheet.bytes(), "a.bin");
         std::mt19937 random(static_cast<unsigned>(text_percent));
-        std::vector<std::byte> expected;
-        for (std::size_t k = 0; k < t.lines.size(); ++k) {
-            const std::size_t stretch = k / 2'000 % 3;
-            if ((stretch == 0 && k % 2 == 1) || (stretch == 2 && random() % 3 == 0)) {
-                t.lines[k].set_absorbed();
-            } else {
-                expected.insert(expected.end(), t.line(k).bytes().begin(), t.line(k).bytes().end());
-            }
-        }
+        const std::vector<std::byte> expected = absorb_and_expect(
+            t,
+            [&](std::size_t k) {
+                const std::size_t stretch = k / 2'000 % 3;
+                return (stretch == 0 && k % 2 == 1) || (stretch == 2 && random() % 3 == 0);
+            },
+            false);
         MemorySink out;
         LoadedLinesWriter writer(out, t, true);
         for (std::size_t k = 0; k < t.lines.size(); ++k) {
@@ -284,6 +291,23 @@ TEST(LoadedLinesWriter, PiecesHandedOverInPlaceComeOutAsTheLiveLines) {
         ASSERT_GT(expected.size(), std::size_t{2} << 20);
         EXPECT_TRUE(out.bytes() == expected) << text_percent << "% texts";
     }
+}
+
+// A sheet as large as a mapped one has its texts fetched ahead and copied together: with every
+// element written they still come out after the live lines, each as it was read.
+TEST(EscribimosSalida, ALargeSheetsTextsComeOutAfterItsLinesAsTheyWereRead) {
+    MemorySink sheet;
+    testing::LargeSheetOptions options;
+    options.lines = 130'000;
+    (void)testing::write_large_sheet(5, options, sheet);
+    ElementTables t = load_elements(sheet.bytes(), "a.bin");
+    ASSERT_GE(t.bytes.size(), static_cast<std::size_t>(map_from_bytes));
+    ASSERT_GT(t.texts.size(), 1'000U);
+    const std::vector<std::byte> expected = absorb_and_expect(
+        t, [](std::size_t k) { return k % 3 == 0; }, true);
+    MemorySink out;
+    EscribimosSalida(out, t, true, {});
+    EXPECT_TRUE(out.bytes() == expected);
 }
 
 TEST(EscribimosSalida, EncodersWriteLittleEndianFieldsInOrder) {
