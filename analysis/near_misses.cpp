@@ -91,11 +91,69 @@ loaded_lines_at(const NodeTable& nodes, const std::vector<std::array<std::int32_
     return lines;
 }
 
+/// Entries, mapped apart from the heap, so that the sweep gives back the pages of the rows it
+/// has read: on a large sheet the search runs beside the node loop, whose tables grow while it
+/// runs, and what the search holds would otherwise add up with them.
+class EntryTable {
+public:
+    EntryTable() = default;
+    /// Room for `count` entries. Throws std::bad_alloc.
+    explicit EntryTable(std::size_t count) : m_count(count), m_bytes(count * sizeof(Entry)) {
+        if (m_bytes == 0) {
+            return;
+        }
+        void* mapped =
+            ::mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) {
+            throw std::bad_alloc();
+        }
+        m_data = static_cast<Entry*>(mapped);
+    }
+    EntryTable(EntryTable&& other) noexcept
+        : m_data(std::exchange(other.m_data, nullptr)), m_count(std::exchange(other.m_count, 0)),
+          m_bytes(std::exchange(other.m_bytes, 0)), m_released(std::exchange(other.m_released, 0)) {
+    }
+    EntryTable& operator=(EntryTable&&) = delete;
+    EntryTable(const EntryTable&) = delete;
+    EntryTable& operator=(const EntryTable&) = delete;
+    ~EntryTable() {
+        if (m_data != nullptr) {
+            ::munmap(m_data, m_bytes);
+        }
+    }
+
+    [[nodiscard]] std::size_t size() const noexcept { return m_count; }
+    [[nodiscard]] bool empty() const noexcept { return m_count == 0; }
+    [[nodiscard]] Entry* begin() noexcept { return m_data; }
+    [[nodiscard]] Entry* end() noexcept { return m_data + m_count; }
+    Entry& operator[](std::size_t i) noexcept { return m_data[i]; }
+    const Entry& operator[](std::size_t i) const noexcept { return m_data[i]; }
+
+    /// Gives back the whole pages before entry `index`, which are not read again, a few hundred
+    /// kilobytes at a time.
+    void release_before(std::size_t index) noexcept {
+        constexpr std::size_t page = 4096;
+        constexpr std::size_t at_a_time = std::size_t{256} << 10;
+        const std::size_t bytes = index * sizeof(Entry) / page * page;
+        if (bytes >= m_released + at_a_time) {
+            ::madvise(reinterpret_cast<std::byte*>(m_data) + m_released, bytes - m_released,
+                      MADV_DONTNEED);
+            m_released = bytes;
+        }
+    }
+
+private:
+    Entry* m_data = nullptr;
+    std::size_t m_count = 0;
+    std::size_t m_bytes = 0;
+    std::size_t m_released = 0; ///< bytes from the start given back
+};
+
 /// The nodes as entries grouped by row, rows in order. Where there are not many more rows than
 /// nodes (the usual sheet) the rows are counted out straight from the node table, and `ends`
 /// tells where each row ends; otherwise one sort does it all and `ends` is empty.
 struct ByRow {
-    std::vector<Entry> entries;
+    EntryTable entries;
     std::vector<std::uint32_t> ends; ///< row `low + r` ends at ends[r]
     std::int64_t low = 0;
 };
@@ -106,8 +164,7 @@ ByRow entries_by_row(const NodeTable& nodes, const Places& places) {
         const bool loose = nodes.loose_end(static_cast<std::int32_t>(i));
         return Entry{node | (loose ? 0x8000'0000U : 0U)};
     };
-    ByRow by;
-    by.entries.resize(places.xs.size());
+    ByRow by{EntryTable(places.xs.size()), {}, 0};
     if (by.entries.empty()) {
         return by;
     }
@@ -183,8 +240,8 @@ private:
 
 /// The places of entries `begin` .. `end` - 1 into `out`, in order of X (of node number where
 /// equal). Returns them.
-std::span<const RowPlace> read_row(const std::vector<Entry>& entries, std::size_t begin,
-                                   std::size_t end, const Places& places, RowPlace* out) {
+std::span<const RowPlace> read_row(const EntryTable& entries, std::size_t begin, std::size_t end,
+                                   const Places& places, RowPlace* out) {
     for (std::size_t i = begin; i < end; ++i) {
         const auto node = static_cast<std::size_t>(entries[i].node());
         out[i - begin] = RowPlace{places.xs[node], places.ys[node], entries[i]};
@@ -222,8 +279,8 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
         return found;
     }
     const Places places{nodes.xs(), nodes.ys(), shift};
-    const ByRow by = entries_by_row(nodes, places);
-    const std::vector<Entry>& entries = by.entries;
+    ByRow by = entries_by_row(nodes, places);
+    EntryTable& entries = by.entries;
     const std::size_t total = entries.size();
 
     // A node's near places lie in its own row or the next one (the row before is covered when
@@ -276,6 +333,7 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
         if (end < total) {
             std::tie(following, following_end) = row_from(end);
             next_row = read_row(entries, end, following_end, places, buffers.row(1 - here_buffer));
+            entries.release_before(following_end); // read into the row buffers
         }
         const std::size_t above_size = following == row + 1 ? next_row.size() : 0;
         std::size_t next = 0;

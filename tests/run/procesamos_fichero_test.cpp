@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -396,6 +397,29 @@ TEST(ProcesamosFichero, NearMissesSoughtBesideTheNodeLoopAreThoseOfTheTableAsBui
         analysis::find_near_misses(tables, nodes, tolerance_in_file_units(settings));
     ASSERT_GE(expected.size(), 10U);
     EXPECT_EQ(results->findings().near_misses, expected);
+    // The pairs are those a plain sweep along X over every node finds: on a table this large
+    // the search gives back the rows it has read while it goes.
+    const double tolerance = tolerance_in_file_units(settings);
+    std::vector<std::int32_t> by_x(static_cast<std::size_t>(nodes.node_count()));
+    std::iota(by_x.begin(), by_x.end(), 0);
+    std::sort(by_x.begin(), by_x.end(),
+              [&](std::int32_t a, std::int32_t b) { return nodes.x(a) < nodes.x(b); });
+    std::vector<analysis::NodePair> swept;
+    for (std::size_t i = 0; i < by_x.size(); ++i) {
+        for (std::size_t j = i + 1;
+             j < by_x.size() && nodes.x(by_x[j]) - nodes.x(by_x[i]) <= tolerance; ++j) {
+            const std::int32_t a = std::min(by_x[i], by_x[j]);
+            const std::int32_t b = std::max(by_x[i], by_x[j]);
+            const double dx = nodes.x(a) - nodes.x(b);
+            const double dy = nodes.y(a) - nodes.y(b);
+            if ((nodes.loose_end(a) || nodes.loose_end(b)) &&
+                dx * dx + dy * dy <= tolerance * tolerance) {
+                swept.push_back({a, b});
+            }
+        }
+    }
+    std::sort(swept.begin(), swept.end());
+    EXPECT_EQ(analysis::find_near_pairs(nodes, tolerance), swept);
     // A place's lines are those with an end there (lines with two different ends), in table
     // order, as a scan of every line finds them: node numbers here pass 4096, so nodes that
     // share their low bits with a place's are met and passed over.
