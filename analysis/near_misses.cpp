@@ -91,14 +91,14 @@ loaded_lines_at(const NodeTable& nodes, const std::vector<std::array<std::int32_
     return lines;
 }
 
-/// Entries, mapped apart from the heap, so that the sweep gives back the pages of the rows it
-/// has read: on a large sheet the search runs beside the node loop, whose tables grow while it
-/// runs, and what the search holds would otherwise add up with them.
-class EntryTable {
+/// An array mapped apart from the heap. The search's arrays are as large as a sheet's rows or
+/// all its nodes; taken from the heap on the search's thread they would stay with the allocator
+/// after the search while the node loop's tables grow to the run's peak, and the entries could
+/// not be given back as the sweep reads them. Mapped, they go back to the system.
+template <typename T> class MappedArray {
 public:
-    EntryTable() = default;
-    /// Room for `count` entries. Throws std::bad_alloc.
-    explicit EntryTable(std::size_t count) : m_count(count), m_bytes(count * sizeof(Entry)) {
+    /// Room for `count` items. Throws std::bad_alloc.
+    explicit MappedArray(std::size_t count) : m_count(count), m_bytes(count * sizeof(T)) {
         if (m_bytes == 0) {
             return;
         }
@@ -107,16 +107,16 @@ public:
         if (mapped == MAP_FAILED) {
             throw std::bad_alloc();
         }
-        m_data = static_cast<Entry*>(mapped);
+        m_data = static_cast<T*>(mapped);
     }
-    EntryTable(EntryTable&& other) noexcept
+    MappedArray(MappedArray&& other) noexcept
         : m_data(std::exchange(other.m_data, nullptr)), m_count(std::exchange(other.m_count, 0)),
           m_bytes(std::exchange(other.m_bytes, 0)), m_released(std::exchange(other.m_released, 0)) {
     }
-    EntryTable& operator=(EntryTable&&) = delete;
-    EntryTable(const EntryTable&) = delete;
-    EntryTable& operator=(const EntryTable&) = delete;
-    ~EntryTable() {
+    MappedArray& operator=(MappedArray&&) = delete;
+    MappedArray(const MappedArray&) = delete;
+    MappedArray& operator=(const MappedArray&) = delete;
+    ~MappedArray() {
         if (m_data != nullptr) {
             ::munmap(m_data, m_bytes);
         }
@@ -124,17 +124,16 @@ public:
 
     [[nodiscard]] std::size_t size() const noexcept { return m_count; }
     [[nodiscard]] bool empty() const noexcept { return m_count == 0; }
-    [[nodiscard]] Entry* begin() noexcept { return m_data; }
-    [[nodiscard]] Entry* end() noexcept { return m_data + m_count; }
-    Entry& operator[](std::size_t i) noexcept { return m_data[i]; }
-    const Entry& operator[](std::size_t i) const noexcept { return m_data[i]; }
+    [[nodiscard]] T* begin() const noexcept { return m_data; }
+    [[nodiscard]] T* end() const noexcept { return m_data + m_count; }
+    T& operator[](std::size_t i) const noexcept { return m_data[i]; }
 
-    /// Gives back the whole pages before entry `index`, which are not read again, a few hundred
+    /// Gives back the whole pages before item `index`, which are not read again, a few hundred
     /// kilobytes at a time.
     void release_before(std::size_t index) noexcept {
         constexpr std::size_t page = 4096;
         constexpr std::size_t at_a_time = std::size_t{256} << 10;
-        const std::size_t bytes = index * sizeof(Entry) / page * page;
+        const std::size_t bytes = index * sizeof(T) / page * page;
         if (bytes >= m_released + at_a_time) {
             ::madvise(reinterpret_cast<std::byte*>(m_data) + m_released, bytes - m_released,
                       MADV_DONTNEED);
@@ -143,7 +142,7 @@ public:
     }
 
 private:
-    Entry* m_data = nullptr;
+    T* m_data = nullptr;
     std::size_t m_count = 0;
     std::size_t m_bytes = 0;
     std::size_t m_released = 0; ///< bytes from the start given back
@@ -153,7 +152,7 @@ private:
 /// nodes (the usual sheet) the rows are counted out straight from the node table, and `ends`
 /// tells where each row ends; otherwise one sort does it all and `ends` is empty.
 struct ByRow {
-    EntryTable entries;
+    MappedArray<Entry> entries;
     std::vector<std::uint32_t> ends; ///< row `low + r` ends at ends[r]
     std::int64_t low = 0;
 };
@@ -164,7 +163,7 @@ ByRow entries_by_row(const NodeTable& nodes, const Places& places) {
         const bool loose = nodes.loose_end(static_cast<std::int32_t>(i));
         return Entry{node | (loose ? 0x8000'0000U : 0U)};
     };
-    ByRow by{EntryTable(places.xs.size()), {}, 0};
+    ByRow by{MappedArray<Entry>(places.xs.size()), {}, 0};
     if (by.entries.empty()) {
         return by;
     }
@@ -207,41 +206,10 @@ struct RowPlace {
     Entry entry;
 };
 
-/// Room for the places of two rows, mapped apart from the heap. A sheet's rows may hold tens of
-/// thousands of places each; buffers of that size taken from the heap on the search's thread
-/// stay with the allocator after the search, while the node loop's tables grow to the run's
-/// peak. Mapped, they go back to the system when the search ends.
-class RowBuffers {
-public:
-    /// Room for `most` places in each of the two rows. Throws std::bad_alloc.
-    explicit RowBuffers(std::size_t most)
-        : m_most(std::max<std::size_t>(most, 1)), m_bytes(2 * m_most * sizeof(RowPlace)) {
-        void* mapped =
-            ::mmap(nullptr, m_bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (mapped == MAP_FAILED) {
-            throw std::bad_alloc();
-        }
-        m_data = static_cast<RowPlace*>(mapped);
-    }
-    ~RowBuffers() { ::munmap(m_data, m_bytes); }
-    RowBuffers(const RowBuffers&) = delete;
-    RowBuffers& operator=(const RowBuffers&) = delete;
-
-    /// Room for row 0 or row 1.
-    [[nodiscard]] RowPlace* row(int which) const noexcept {
-        return m_data + static_cast<std::size_t>(which) * m_most;
-    }
-
-private:
-    std::size_t m_most;
-    std::size_t m_bytes;
-    RowPlace* m_data = nullptr;
-};
-
 /// The places of entries `begin` .. `end` - 1 into `out`, in order of X (of node number where
 /// equal). Returns them.
-std::span<const RowPlace> read_row(const EntryTable& entries, std::size_t begin, std::size_t end,
-                                   const Places& places, RowPlace* out) {
+std::span<const RowPlace> read_row(const MappedArray<Entry>& entries, std::size_t begin,
+                                   std::size_t end, const Places& places, RowPlace* out) {
     for (std::size_t i = begin; i < end; ++i) {
         const auto node = static_cast<std::size_t>(entries[i].node());
         out[i - begin] = RowPlace{places.xs[node], places.ys[node], entries[i]};
@@ -280,7 +248,7 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
     }
     const Places places{nodes.xs(), nodes.ys(), shift};
     ByRow by = entries_by_row(nodes, places);
-    EntryTable& entries = by.entries;
+    MappedArray<Entry>& entries = by.entries;
     const std::size_t total = entries.size();
 
     // A node's near places lie in its own row or the next one (the row before is covered when
@@ -322,17 +290,21 @@ std::vector<NodePair> find_near_pairs(const NodeTable& nodes, double tolerance) 
         most = std::max(most, end - begin);
         begin = end;
     }
-    const RowBuffers buffers(most);
+    // Room for two rows: the one swept and the one above it.
+    const MappedArray<RowPlace> buffers(2 * most);
+    const auto buffer = [&](int which) {
+        return buffers.begin() + static_cast<std::size_t>(which) * most;
+    };
     int here_buffer = 0;
     auto [row, end] = row_from(0);
-    std::span<const RowPlace> here = read_row(entries, 0, end, places, buffers.row(here_buffer));
+    std::span<const RowPlace> here = read_row(entries, 0, end, places, buffer(here_buffer));
     for (;;) {
         std::int64_t following = row;
         std::size_t following_end = end;
         std::span<const RowPlace> next_row;
         if (end < total) {
             std::tie(following, following_end) = row_from(end);
-            next_row = read_row(entries, end, following_end, places, buffers.row(1 - here_buffer));
+            next_row = read_row(entries, end, following_end, places, buffer(1 - here_buffer));
             entries.release_before(following_end); // read into the row buffers
         }
         const std::size_t above_size = following == row + 1 ? next_row.size() : 0;

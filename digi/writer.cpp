@@ -321,9 +321,12 @@ void PieceWriter::put_pieces() {
 
 void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_elements,
                       const LineSource& joined_lines, std::size_t lines_written) {
-    // Loaded elements go out as the bytes they were read from, so they come back exactly.
+    // Loaded elements go out as the bytes they were read from, so they come back exactly. On a
+    // sheet as large as a mapped one they lie far apart: fetched ahead and copied together, they
+    // go in place; a small sheet's go through the sink's buffer, where no thread is made.
+    const bool in_place = tables.bytes.size() >= static_cast<std::size_t>(map_from_bytes);
     if (all_elements) {
-        LoadedLinesWriter loaded(out, tables, false);
+        LoadedLinesWriter loaded(out, tables, in_place);
         for (std::size_t k = lines_written; k < tables.lines.size(); ++k) {
             loaded.add(k);
         }
@@ -333,10 +336,7 @@ void EscribimosSalida(ByteSink& out, const ElementTables& tables, bool all_eleme
         write_lines(out, joined_lines);
     }
     if (all_elements) {
-        // A text follows a line here and there in a sheet: from a large one they are fetched
-        // ahead and copied together, as the live loaded lines are.
-        PieceWriter texts(out, tables.bytes.span(),
-                          tables.bytes.size() >= static_cast<std::size_t>(map_from_bytes));
+        PieceWriter texts(out, tables.bytes.span(), in_place);
         for (const TextRecord& text : tables.texts) {
             texts.add(static_cast<std::size_t>(text.file_position - 1),
                       static_cast<std::size_t>(text.length));

@@ -77,27 +77,24 @@ digi::LineSource watched(digi::LineSource source, const RunSettings& settings, s
                     runner = std::this_thread::get_id()](std::size_t from, std::size_t to,
                                                          const digi::RunLineVisitor& visit) {
         const bool telling = std::this_thread::get_id() == runner;
+        const auto count = [&](std::int64_t made) {
+            const std::int64_t before = done->fetch_add(made);
+            if (telling && (before + made) / progress_every != before / progress_every) {
+                stop_if_asked(settings);
+                if (settings.progress) {
+                    settings.progress(Stage::writing, before + made, total);
+                }
+            }
+        };
         std::int64_t made = 0;
         lines(from, to, [&](const digi::RunLine& line) {
             if (++made == progress_every) {
+                count(made);
                 made = 0;
-                const std::int64_t so_far = done->fetch_add(progress_every) + progress_every;
-                if (telling) {
-                    stop_if_asked(settings);
-                    if (settings.progress) {
-                        settings.progress(Stage::writing, so_far, total);
-                    }
-                }
             }
             visit(line);
         });
-        const std::int64_t before = done->fetch_add(made);
-        if (telling && (before + made) / progress_every != before / progress_every) {
-            stop_if_asked(settings);
-            if (settings.progress) {
-                settings.progress(Stage::writing, before + made, total);
-            }
-        }
+        count(made);
     };
     return source;
 }

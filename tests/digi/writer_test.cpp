@@ -262,18 +262,19 @@ TEST(EscribimosSalida, LinesMadeOnTwoThreadsComeOutAsWrittenOneByOne) {
     }
 }
 
-// Live loaded lines handed over in place from sheets large enough for many hand-overs, in
-// stretches: every other line absorbed (small pieces, copied together), none absorbed (pieces
-// too large to copy, with or without texts between them) and a third absorbed at random. They
-// come out as the live lines one after another, whichever way each piece went.
-TEST(LoadedLinesWriter, PiecesHandedOverInPlaceComeOutAsTheLiveLines) {
+// A sheet as large as a mapped one has its live loaded lines and texts fetched ahead and
+// handed over in place, in stretches: every other line absorbed (small pieces, copied
+// together), none absorbed (pieces too large to copy, with or without texts between them) and
+// a third absorbed at random. Every element still comes out as it was read, lines first.
+TEST(EscribimosSalida, ALargeSheetsLinesAndTextsGoInPlaceAsTheyWereRead) {
     for (const int text_percent : {3, 0}) {
         MemorySink sheet;
         testing::LargeSheetOptions options;
-        options.lines = 30'000;
+        options.lines = 130'000;
         options.text_percent = text_percent;
         (void)testing::write_large_sheet(11, options, sheet);
         ElementTables t = load_elements(sheet.bytes(), "a.bin");
+        ASSERT_GE(t.bytes.size(), static_cast<std::size_t>(map_from_bytes));
         std::mt19937 random(static_cast<unsigned>(text_percent));
         const std::vector<std::byte> expected = absorb_and_expect(
             t,
@@ -281,33 +282,11 @@ TEST(LoadedLinesWriter, PiecesHandedOverInPlaceComeOutAsTheLiveLines) {
                 const std::size_t stretch = k / 2'000 % 3;
                 return (stretch == 0 && k % 2 == 1) || (stretch == 2 && random() % 3 == 0);
             },
-            false);
+            true);
         MemorySink out;
-        LoadedLinesWriter writer(out, t, true);
-        for (std::size_t k = 0; k < t.lines.size(); ++k) {
-            writer.add(k);
-        }
-        writer.flush();
-        ASSERT_GT(expected.size(), std::size_t{2} << 20);
+        EscribimosSalida(out, t, true, {});
         EXPECT_TRUE(out.bytes() == expected) << text_percent << "% texts";
     }
-}
-
-// A sheet as large as a mapped one has its texts fetched ahead and copied together: with every
-// element written they still come out after the live lines, each as it was read.
-TEST(EscribimosSalida, ALargeSheetsTextsComeOutAfterItsLinesAsTheyWereRead) {
-    MemorySink sheet;
-    testing::LargeSheetOptions options;
-    options.lines = 130'000;
-    (void)testing::write_large_sheet(5, options, sheet);
-    ElementTables t = load_elements(sheet.bytes(), "a.bin");
-    ASSERT_GE(t.bytes.size(), static_cast<std::size_t>(map_from_bytes));
-    ASSERT_GT(t.texts.size(), 1'000U);
-    const std::vector<std::byte> expected = absorb_and_expect(
-        t, [](std::size_t k) { return k % 3 == 0; }, true);
-    MemorySink out;
-    EscribimosSalida(out, t, true, {});
-    EXPECT_TRUE(out.bytes() == expected);
 }
 
 TEST(EscribimosSalida, EncodersWriteLittleEndianFieldsInOrder) {
