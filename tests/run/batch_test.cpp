@@ -1,5 +1,9 @@
 #include "run/batch.hpp"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <malloc.h>
 #include <map>
 #include <mutex>
 #include <stop_token>
@@ -109,6 +113,44 @@ TEST(RunBatch, FailedFileIsReportedAndTheOthersAreProcessed) {
     EXPECT_EQ(folder.names(),
               (std::set<std::string>{"a.bin", "a_sal.bin", "b.bin", "c.bin", "c_sal.bin"}));
 }
+
+// The allocator's own settings: under the address sanitizer, its allocator stands in for it.
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+/// Whether a block of `bytes`, freed, stays with the process for the next allocations.
+bool freed_block_kept(std::size_t bytes) {
+    void* block = std::malloc(bytes);
+    if (block == nullptr) {
+        return false;
+    }
+    std::memset(block, 1, bytes);
+    const std::size_t free_before = ::mallinfo2().fordblks;
+    std::free(block);
+    return ::mallinfo2().fordblks >= free_before + bytes;
+}
+
+TEST(RunBatch, MemoryASheetFreesIsKeptForTheNextOnes) {
+    // In a process of its own, where no batch has run yet: the allocator's settings last.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto batch_then_kept = [](std::size_t sheets) {
+        bool all_done = false;
+        {
+            TempFolder folder;
+            for (std::size_t i = 0; i < sheets; ++i) {
+                write_bytes((folder / ("h" + std::to_string(i) + ".bin")).string(),
+                            joinable_sheet(static_cast<std::int32_t>(100 * i)));
+            }
+            const auto outcomes = run_batch(batch_list(folder.path()), RunSettings{}, 2, {});
+            all_done = std::all_of(outcomes.begin(), outcomes.end(),
+                                   [](const FileOutcome& o) { return o.summary.has_value(); });
+        }
+        // A block as large as a small sheet's tables.
+        std::exit(all_done && freed_block_kept(std::size_t{3} << 20) ? 0 : 1);
+    };
+    EXPECT_EXIT(batch_then_kept(3), ::testing::ExitedWithCode(0), "");
+    // A single sheet leaves the allocator as it was: such a block goes back to the system.
+    EXPECT_EXIT(batch_then_kept(1), ::testing::ExitedWithCode(1), "");
+}
+#endif
 
 TEST(RunBatch, EmptyListGivesNoOutcomes) {
     EXPECT_TRUE(run_batch({}, RunSettings{}, 4).empty());
