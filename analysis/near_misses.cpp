@@ -94,12 +94,18 @@ loaded_lines_at(const NodeTable& nodes, const std::vector<std::array<std::int32_
 /// An array mapped apart from the heap. The search's arrays are as large as a sheet's rows or
 /// all its nodes; taken from the heap on the search's thread they would stay with the allocator
 /// after the search while the node loop's tables grow to the run's peak, and the entries could
-/// not be given back as the sweep reads them. Mapped, they go back to the system.
+/// not be given back as the sweep reads them. Mapped, they go back to the system. A small
+/// sheet's arrays, of which nothing would be given back early, are taken from the heap: a batch
+/// of small sheets would otherwise map and unmap two of them for every sheet.
 template <typename T> class MappedArray {
 public:
     /// Room for `count` items. Throws std::bad_alloc.
     explicit MappedArray(std::size_t count) : m_count(count), m_bytes(count * sizeof(T)) {
         if (m_bytes == 0) {
+            return;
+        }
+        if (m_bytes < released_at_a_time) {
+            m_data = static_cast<T*>(::operator new(m_bytes));
             return;
         }
         void* mapped =
@@ -117,7 +123,12 @@ public:
     MappedArray(const MappedArray&) = delete;
     MappedArray& operator=(const MappedArray&) = delete;
     ~MappedArray() {
-        if (m_data != nullptr) {
+        if (m_data == nullptr) {
+            return;
+        }
+        if (m_bytes < released_at_a_time) {
+            ::operator delete(m_data);
+        } else {
             ::munmap(m_data, m_bytes);
         }
     }
@@ -132,9 +143,8 @@ public:
     /// kilobytes at a time.
     void release_before(std::size_t index) noexcept {
         constexpr std::size_t page = 4096;
-        constexpr std::size_t at_a_time = std::size_t{256} << 10;
         const std::size_t bytes = index * sizeof(T) / page * page;
-        if (bytes >= m_released + at_a_time) {
+        if (bytes >= m_released + released_at_a_time) {
             ::madvise(reinterpret_cast<std::byte*>(m_data) + m_released, bytes - m_released,
                       MADV_DONTNEED);
             m_released = bytes;
@@ -142,6 +152,8 @@ public:
     }
 
 private:
+    static constexpr std::size_t released_at_a_time = std::size_t{256} << 10;
+
     T* m_data = nullptr;
     std::size_t m_count = 0;
     std::size_t m_bytes = 0;
