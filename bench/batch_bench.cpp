@@ -14,6 +14,7 @@
 
 #include "bench/measure.hpp"
 #include "run/atomic_output_file.hpp"
+#include "run/batch.hpp"
 #include "run/procesamos_fichero.hpp"
 #include "tests/support/generator.hpp"
 
@@ -89,6 +90,8 @@ int main(int argc, char** argv) {
     }
 
     const bench::Measure own = bench::measure_in_child([&] {
+        // As a batch does: the memory one sheet frees is kept for the next.
+        run::keep_freed_memory_for_next_sheets();
         run::RunSettings settings;
         settings.codes = codes;
         for (const fs::path& input : inputs) {

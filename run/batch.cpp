@@ -70,19 +70,14 @@ constexpr int kept_for_next_sheets = 8 << 20;
 /// heap lies below it.
 constexpr int mapped_apart_from = 4 << 20;
 
-/// Keeps the memory a sheet frees for the next one. By default the allocator hands the top of
-/// its heap back to the system whenever a sheet's tables are freed, and the next sheet takes
-/// it again page by page, each page cleared by the system: a batch of small sheets spent as
-/// long in that as in its own work, and two workers in one process also wait on each other
-/// while the system changes their shared map. Once set, it holds for the process.
+} // namespace
+
 void keep_freed_memory_for_next_sheets() noexcept {
 #if defined(__GLIBC__)
     (void)::mallopt(M_MMAP_THRESHOLD, mapped_apart_from);
     (void)::mallopt(M_TRIM_THRESHOLD, kept_for_next_sheets);
 #endif
 }
-
-} // namespace
 
 std::string failure_reason(const std::exception_ptr& failure) noexcept {
     // The reason is built after the failure has unwound the run, which has given back the

@@ -28,6 +28,14 @@ struct FileOutcome {
     bool cancelled = false; ///< stopped, or never started, because the run was cancelled
 };
 
+/// Keeps the memory a sheet frees for the sheets that follow. By default the allocator hands the
+/// top of its heap back to the system whenever a sheet's tables are freed, and the next sheet
+/// takes it again page by page, each page cleared by the system: a batch of small sheets spent
+/// as long in that as in its own work, and two workers in one process also wait on each other
+/// while the system changes their shared map. Once set, it holds for the process; a batch of
+/// more than one sheet sets it.
+void keep_freed_memory_for_next_sheets() noexcept;
+
 /// Runs one file with `settings` as they are (a chosen output name is kept) and catches any
 /// failure into the outcome, running out of memory included.
 [[nodiscard]] FileOutcome run_file(const RunSettings& settings) noexcept;
