@@ -30,9 +30,9 @@ struct FileOutcome {
 
 /// Keeps the memory a sheet frees for the sheets that follow. By default the allocator hands the
 /// top of its heap back to the system whenever a sheet's tables are freed, and the next sheet
-/// takes it again page by page, each page cleared by the system: a batch of small sheets spent
-/// as long in that as in its own work, and two workers in one process also wait on each other
-/// while the system changes their shared map. Once set, it holds for the process; a batch of
+/// takes it again page by page, each page cleared by the system: that was nearly a third of a
+/// batch of small sheets, and two workers in one process also wait on each other while the
+/// system changes their shared map. Once set, it holds for the process; a batch of
 /// more than one sheet sets it.
 void keep_freed_memory_for_next_sheets() noexcept;
 
