@@ -36,9 +36,11 @@ std::uint64_t mix(std::int32_t x, std::int32_t y, std::uint64_t seed) noexcept {
     return z ^ (z >> 31);
 }
 
-/// A seed for the place hashes of one sheet.
+/// A seed for the place hashes of one sheet. The device is made once a thread: making one asks
+/// the processor what it offers, which on a virtual machine is a trip to the host, and a batch
+/// draws seeds for every sheet.
 std::uint64_t fresh_seed() {
-    std::random_device device;
+    static thread_local std::random_device device;
     return (static_cast<std::uint64_t>(device()) << 32) ^ device();
 }
 
